@@ -1,0 +1,95 @@
+// The thread set of the controller: the table of threads in start order, their enable
+// flags and scheduling requests, the starters, and the joins at shutdown.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+
+#include "core/setup_text.h"
+#include "platform/thread.h"
+
+namespace corvid {
+
+struct Works;
+
+enum class ThreadId : uint8_t {
+  GPIO, Linear, LoadThread, LANInfoThread, AggFWThread, keyb, Wsocket, Serial, th_scrivi,
+  th_leggi, Cat, PEXRead, CatSerial, timer, Count,
+};
+inline constexpr size_t kThreadCount = static_cast<size_t>(ThreadId::Count);
+
+using ThreadBody = void (*)(Works&);
+
+struct ThreadRow {
+  ThreadId id;
+  const char* name;
+  Slot flag;  // Slot::None: started unconditionally
+  platform::ThreadScheduling scheduling;
+  const char* startMessage;  // to standard error when it starts; nullptr none
+  const char* joinMessage;   // logged when joined; nullptr: never joined
+  int scheduleTag;           // number in "pthread_setschedparam pthread %d failed ..."
+};
+
+// In start order.
+extern const std::array<ThreadRow, kThreadCount> kThreadTable;
+const ThreadRow& threadRow(ThreadId id);
+
+// The order of the joins at shutdown.
+inline constexpr std::array<ThreadId, 11> kJoinOrder = {
+    ThreadId::keyb, ThreadId::PEXRead, ThreadId::th_leggi, ThreadId::th_scrivi,
+    ThreadId::Wsocket, ThreadId::Cat, ThreadId::CatSerial, ThreadId::Serial,
+    ThreadId::Linear, ThreadId::timer, ThreadId::GPIO,
+};
+
+// Thread bodies come from the subsystems that own them; a thread whose body is not
+// part of this program is never started. Safe to use from any thread.
+class ThreadSet {
+ public:
+  void setBody(ThreadId id, ThreadBody body);
+  bool hasBody(ThreadId id) const;
+  // Started and not yet joined.
+  bool started(ThreadId id) const;
+  // Starts the body with works; started is false when there is no body or it is
+  // already running.
+  platform::Thread::StartResult start(ThreadId id, Works& works);
+  // Waits for the thread; false when it was not started.
+  bool join(ThreadId id);
+
+ private:
+  static size_t index(ThreadId id) { return static_cast<size_t>(id); }
+  mutable std::mutex mutex_;
+  std::array<ThreadBody, kThreadCount> bodies_{};
+  std::array<platform::Thread, kThreadCount> threads_;
+};
+
+// Starts a thread of the table if its flag is '1' (or it has none), with its scheduling
+// request and messages. Returns whether it started.
+bool startTableThread(Works& works, ThreadId id);
+
+// The starters; each returns 0.
+int StartThreadLinear(Works& works);
+int StartThreadLANinfo(Works& works);
+int StartThreadSoket(Works& works);
+int StartThreadPEX(Works& works);
+int StartThreadCATserial(Works& works);
+int StartThreadAudioRead(Works& works);
+int StartThreadAudioWrite(Works& works);
+int StartThreadCAT(Works& works);
+int StartPexReadFFT(Works& works);
+// Remote operation on: every remote thread whose flag is '0' gets '1' and starts.
+int StartThreadCommRemote(Works& works);
+// Remote operation off: the remote flags go to '0' and their threads end by themselves.
+int ExitThreadRemote(Works& works);
+
+// The start-up countdown thread.
+void LoadThread(Works& works);
+
+// Hands one command byte to the power controller through the tinyCommand mailbox
+// (twice, as the controller expects) and waits until the GPIO thread has sent it.
+void CmandoTinyconAttesaStato(Works& works, uint8_t code);
+
+// Joins the started threads in shutdown order and logs each join.
+void joinThreads(Works& works);
+
+}  // namespace corvid

@@ -1,0 +1,117 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/command.h"
+#include "platform/log.h"
+#include "platform/root.h"
+
+namespace corvid::platform {
+
+bool LineReader::open(std::string_view path) {
+  file_.reset(std::fopen(hostPath(path).c_str(), "r"));
+  return file_ != nullptr;
+}
+
+bool LineReader::next(std::string& line, size_t maxChars, bool* overlong) {
+  line.clear();
+  if (!file_) return false;
+  bool cut = false;
+  int c;
+  bool any = false;
+  while ((c = std::fgetc(file_.get())) != EOF) {
+    any = true;
+    if (line.size() < maxChars) {
+      line += static_cast<char>(c);
+    } else if (c != '\n') {
+      cut = true;
+    }
+    if (c == '\n') break;
+  }
+  if (overlong != nullptr) *overlong = cut;
+  return any;
+}
+
+void stripLineEnd(std::string& line) {
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+namespace {
+int writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+}  // namespace
+
+int replaceFileAtomically(std::string_view path, std::string_view content) {
+  const std::string target = hostPath(path);
+  std::string temp = target + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  int err = writeAll(fd, content);
+  if (err == 0 && ::fchmod(fd, 0644) != 0) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    return err;
+  }
+  // The rename itself must reach the disk too.
+  const int dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return 0;
+}
+
+bool fileExists(std::string_view path) {
+  struct stat st {};
+  return ::stat(hostPath(path).c_str(), &st) == 0;
+}
+
+int removeFile(std::string_view path) {
+  if (::unlink(hostPath(path).c_str()) != 0 && errno != ENOENT) return errno;
+  return 0;
+}
+
+namespace {
+std::recursive_mutex gSetWindowMutex;
+}
+
+SetWriteWindow::SetWriteWindow() : lock_(gSetWindowMutex) {
+  const CommandStatus status = runCommand("mount -o remount defaults,rw /opt/set");
+  writable_ = status.ok();
+  if (!writable_) logError("can't mount rw /opt/set/ error %d", status.errorCode());
+}
+
+SetWriteWindow::~SetWriteWindow() {
+  // Whatever happened inside the window (a failed open, a full disk), the partition
+  // goes back to read-only. A failed rw remount left it as it was.
+  if (!writable_) return;
+  const CommandStatus status = runCommand("mount -v -n -o remount -r /opt/set");
+  if (!status.ok()) logError("can't mount ro /opt/set/ error %d", status.errorCode());
+}
+
+}  // namespace corvid::platform

@@ -1,0 +1,31 @@
+// Fields of the shared record owned by the front panel: keys and power controller,
+// display loop, menus and screens.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace corvid {
+
+struct UiState {
+  std::atomic<int> redrawWorkImg{0};
+  std::atomic<int> frameDelay{0};  // µs between display cycles
+  std::atomic<uint32_t> trxFreq{0};      // operating frequency, Hz
+  std::atomic<uint32_t> lastTrxFreq{0};  // last frequency the follow-up handled
+  std::atomic<int> savedViewType{0};     // -1 none yet
+  // Command byte being exchanged with the power controller now; 0xFF idle.
+  std::atomic<uint8_t> tinyTransfer{0};
+  // Steps of the bar meters.
+  int number_ofStep_meter_FWD = 0;
+  int number_ofStep_meter_REFL = 0;
+  int number_ofStep_meter_SWR = 0;
+  int number_ofStep_meter_PW = 0;
+  // Step of the manual tune editor and edit cursors of the network menu.
+  std::atomic<int> StepTune1{0};
+  std::atomic<int> CntIP{0};
+  std::atomic<int> CntDNS{0};
+  std::atomic<int> CntNetMask{0};
+  std::atomic<int> CntGateway{0};
+};
+
+}  // namespace corvid
