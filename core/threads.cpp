@@ -60,7 +60,8 @@ platform::Thread::StartResult ThreadSet::start(ThreadId id, Works& works) {
   const ThreadBody body = bodies_[index(id)];
   platform::Thread& thread = threads_[index(id)];
   if (body == nullptr || thread.joinable()) return {};
-  return thread.start([body, &works] { body(works); }, threadRow(id).scheduling);
+  return thread.start(threadRow(id).name, [body, &works] { body(works); },
+                      threadRow(id).scheduling);
 }
 
 bool ThreadSet::join(ThreadId id) {

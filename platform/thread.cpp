@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <utility>
 
@@ -32,7 +33,7 @@ Thread::~Thread() {
   if (started_) pthread_detach(handle_);
 }
 
-Thread::StartResult Thread::start(std::function<void()> body,
+Thread::StartResult Thread::start(const char* name, std::function<void()> body,
                                   const ThreadScheduling& scheduling) {
   StartResult result;
   if (started_) return result;
@@ -59,6 +60,11 @@ Thread::StartResult Thread::start(std::function<void()> body,
   }
   started_ = true;
   result.started = true;
+  if (name != nullptr) {
+    char shortName[16] = {};
+    std::snprintf(shortName, sizeof shortName, "%s", name);
+    pthread_setname_np(handle_, shortName);
+  }
   if (scheduling.roundRobinPriority != 0) {
     sched_param param{};
     param.sched_priority = scheduling.roundRobinPriority;

@@ -28,7 +28,9 @@ class Thread {
     int scheduleError = 0;   // pthread_setschedparam's result code
     int scheduleErrno = 0;
   };
-  StartResult start(std::function<void()> body, const ThreadScheduling& scheduling = {});
+  // name: shown in /proc/PID/task/*/comm (at most 15 characters are kept).
+  StartResult start(const char* name, std::function<void()> body,
+                    const ThreadScheduling& scheduling = {});
   bool joinable() const { return started_; }
   void join();
 
