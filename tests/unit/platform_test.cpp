@@ -1,0 +1,177 @@
+// The root, shell commands, line reading, atomic replacement and the /opt/set window.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/command.h"
+#include "platform/files.h"
+#include "platform/root.h"
+#include "tests/unit/test_support.h"
+
+namespace corvid {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LogCatcher;
+using testing::TempRoot;
+
+TEST(Root, MapsAbsolutePathsOnlyUnderARoot) {
+  platform::setRoot("");
+  EXPECT_EQ(platform::hostPath("/opt/set/setup.txt"), "/opt/set/setup.txt");
+  EXPECT_EQ(platform::hostCommand("rm /opt/set/info.txt"), "rm /opt/set/info.txt");
+
+  platform::setRoot("/r/");
+  EXPECT_EQ(platform::hostPath("/opt/set/setup.txt"), "/r/opt/set/setup.txt");
+  EXPECT_EQ(platform::hostPath("start.png"), "start.png");  // relative stays relative
+  EXPECT_EQ(platform::hostPath("/dev/null"), "/dev/null");
+  EXPECT_EQ(platform::commandSearchPath(), "/r/usr/local/bin:/r/usr/bin:/r/bin:/r/usr/sbin:/r/sbin");
+  platform::setRoot("");
+}
+
+TEST(Root, MapsEveryPathWordOfACommandLine) {
+  platform::setRoot("/r");
+  EXPECT_EQ(platform::hostCommand("mount -o remount defaults,rw /opt/set"),
+            "mount -o remount defaults,rw /r/opt/set");
+  EXPECT_EQ(platform::hostCommand("/usr/bin/fbgrab /tmp/screen.png >/dev/null 2>&1 </dev/null"),
+            "/r/usr/bin/fbgrab /r/tmp/screen.png >/dev/null 2>&1 </dev/null");
+  EXPECT_EQ(platform::hostCommand("lsusb|grep 0d8c:01af |wc -l"), "lsusb|grep 0d8c:01af |wc -l");
+  EXPECT_EQ(platform::hostCommand("sudo ifdown eth0;/sbin/reboot"),
+            "sudo ifdown eth0;/r/sbin/reboot");
+  EXPECT_EQ(platform::hostCommand("cp \"/opt/a b\" x=/tmp/y"), "cp \"/r/opt/a b\" x=/r/tmp/y");
+  // A slash inside a word is not the start of a path.
+  EXPECT_EQ(platform::hostCommand("echo a/b 1/2"), "echo a/b 1/2");
+  platform::setRoot("");
+}
+
+TEST(Command, RunsOnlyWhatTheRootProvides) {
+  TempRoot root;
+  // The host's programs are not reachable: no host mount, no host ls.
+  EXPECT_EQ(platform::runCommand("ls /").exitCode, 127);
+  // The absolute path in the command line lands under the root.
+  root.addProgram("hello", "echo hello > \"$1\"\n");
+  const platform::CommandStatus status = platform::runCommand("hello /opt/set/out.txt");
+  EXPECT_TRUE(status.ok());
+  EXPECT_EQ(root.read("/opt/set/out.txt"), "hello\n");
+  root.addProgram("fail", "exit 3\n");
+  EXPECT_EQ(platform::runCommand("fail").errorCode(), 3);
+}
+
+TEST(Command, PipeReadsLinesAndCutsLongOnes) {
+  TempRoot root;
+  root.addProgram("two", "echo 45\necho \"temp=47.2'C\"\nprintf 'tail-without-newline'\n");
+  auto pipe = platform::CommandPipe::open("two");
+  ASSERT_TRUE(pipe.has_value());
+  std::string line;
+  ASSERT_TRUE(pipe->readLine(line, 200));
+  EXPECT_EQ(line, "45");
+  ASSERT_TRUE(pipe->readLine(line, 6));
+  EXPECT_EQ(line, "temp=4");  // cut, and the rest of that line is gone
+  ASSERT_TRUE(pipe->readLine(line, 200));
+  EXPECT_EQ(line, "tail-without-newline");
+  EXPECT_FALSE(pipe->readLine(line, 200));
+  EXPECT_TRUE(pipe->close().ok());
+}
+
+TEST(LineReader, CutsOverlongLinesWithoutSpillingTheRest) {
+  TempRoot root;
+  const std::string longLine = std::string(150, 'x') + "EnableGPIO: 0";
+  root.write("/opt/set/t.txt", "a\r\n" + longLine + "\nlast");
+  platform::LineReader reader;
+  ASSERT_TRUE(reader.open("/opt/set/t.txt"));
+  std::string line;
+  bool overlong = false;
+  ASSERT_TRUE(reader.next(line, 99, &overlong));
+  platform::stripLineEnd(line);
+  EXPECT_EQ(line, "a");
+  EXPECT_FALSE(overlong);
+  ASSERT_TRUE(reader.next(line, 99, &overlong));
+  EXPECT_EQ(line, std::string(99, 'x'));
+  EXPECT_TRUE(overlong);
+  ASSERT_TRUE(reader.next(line, 99, &overlong));
+  EXPECT_EQ(line, "last");  // the tail of the long line never comes back as a line
+  EXPECT_FALSE(reader.next(line, 99));
+}
+
+TEST(ReplaceFile, ReplacesWholeAndLeavesNoTemporaryFile) {
+  TempRoot root;
+  root.write("/opt/set/f.txt", "old content that is longer than the new one\n");
+  ASSERT_EQ(platform::replaceFileAtomically("/opt/set/f.txt", "new\n"), 0);
+  EXPECT_EQ(root.read("/opt/set/f.txt"), "new\n");
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(root.path("/opt/set"))) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+}
+
+TEST(ReplaceFile, AFailedWriteKeepsTheOldFile) {
+  TempRoot root;
+  root.write("/opt/set/f.txt", "old\n");
+  // A file size limit stands in for a full disk: the write fails half-way.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto* previous = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const int err = platform::replaceFileAtomically("/opt/set/f.txt", std::string(4096, 'n'));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_NE(err, 0);
+  EXPECT_EQ(root.read("/opt/set/f.txt"), "old\n");
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(root.path("/opt/set"))) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1) << "the temporary file must be removed";
+
+  // A folder that does not exist cannot be written, and says so.
+  EXPECT_NE(platform::replaceFileAtomically("/opt/none/f.txt", "x"), 0);
+}
+
+TEST(SetWriteWindow, RemountsReadWriteThenReadOnly) {
+  TempRoot root;
+  {
+    platform::SetWriteWindow window;
+    EXPECT_TRUE(window.writable());
+  }
+  EXPECT_EQ(root.calls(), (std::vector<std::string>{
+                              "mount -o remount defaults,rw DIR/opt/set",
+                              "mount -v -n -o remount -r DIR/opt/set",
+                          }));
+}
+
+TEST(SetWriteWindow, ReportsFailedRemounts) {
+  TempRoot root;
+  LogCatcher log;
+  root.failMount("rw");
+  {
+    platform::SetWriteWindow window;
+    EXPECT_FALSE(window.writable());
+  }
+  EXPECT_TRUE(log.contains("can't mount rw /opt/set/ error 1"));
+  EXPECT_EQ(root.calls().size(), 1u) << "no read-only remount after a failed read-write one";
+
+  fs::remove(root.dir() / "fail-mount-rw");
+  root.failMount("ro");
+  { platform::SetWriteWindow window; }
+  EXPECT_TRUE(log.contains("can't mount ro /opt/set/ error 1"));
+}
+
+TEST(SetWriteWindow, WithoutAMountProgramNothingIsWritable) {
+  TempRoot root;
+  LogCatcher log;
+  fs::remove(root.dir() / "bin/mount");
+  platform::SetWriteWindow window;
+  EXPECT_FALSE(window.writable());
+  EXPECT_TRUE(log.contains("can't mount rw /opt/set/ error 127"));
+}
+
+}  // namespace
+}  // namespace corvid
