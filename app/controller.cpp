@@ -5,7 +5,10 @@
 #include <csignal>
 #include <ctime>
 
+#include "amp/amp.h"
+#include "amp/link.h"
 #include "core/works.h"
+#include "errors/errors.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 
@@ -97,7 +100,12 @@ void shutdown(Works& works) {
 }  // namespace
 
 void wireSubsystems(Works& works) {
-  works.core.threads.setBody(ThreadId::LoadThread, &LoadThread);
+  ThreadSet& threads = works.core.threads;
+  threads.setBody(ThreadId::LoadThread, &LoadThread);
+  threads.setBody(ThreadId::Linear, &Linear);
+  CoreHooks& hooks = works.core.hooks;
+  hooks.DeleteErrore = &DeleteErrore;
+  hooks.InitMicroCmd = &InitMicroCmd;
 }
 
 int runController(Works& works) {
@@ -118,8 +126,15 @@ int runController(Works& works) {
   works.ui.CntGateway = 3;
 
   LoadNameCORVID(works);
+  InitMicroCmd(works);
+  for (int table = 0; table < 3; ++table) ReadVentolaFile(works, table);
 
   readSetup(works);
+  // The error records are needed as soon as the link runs; the EXT IO port's record
+  // names the port of the settings just read.
+  initErrorTable(works);
+  LoadConfigOffsetFile(works);
+  ReadConfigFile(works);
   VerifyTemperature(works);
 
   works.spectrum.divX = 16;

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/guarded_text.h"
+
 namespace corvid {
 
 struct UiState {
@@ -13,8 +15,13 @@ struct UiState {
   std::atomic<uint32_t> trxFreq{0};      // operating frequency, Hz
   std::atomic<uint32_t> lastTrxFreq{0};  // last frequency the follow-up handled
   std::atomic<int> savedViewType{0};     // -1 none yet
+  GuardedText<32> dateTimeText;          // local time, "%Y-%m-%d %H:%M:%S"
   // Command byte being exchanged with the power controller now; 0xFF idle.
   std::atomic<uint8_t> tinyTransfer{0};
+  // Raw converter readings the power controller reports.
+  std::atomic<uint8_t> tinyV12{0};
+  std::atomic<uint8_t> tinyV15{0};
+  std::atomic<uint8_t> tinyVamp{0};
   // Steps of the bar meters.
   int number_ofStep_meter_FWD = 0;
   int number_ofStep_meter_REFL = 0;

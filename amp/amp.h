@@ -1,0 +1,59 @@
+// The amplifier's replies, measurements and calibration, and the temperature and fan
+// rules that run after each status reply.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace corvid {
+
+struct Works;
+
+inline constexpr std::string_view kConfigPath = "/opt/set/config.txt";
+inline constexpr std::string_view kConfigOffsetPath = "/opt/set/config_offset.txt";
+inline constexpr std::string_view kTempLogPath = "/opt/set/LOGtemp.txt";
+
+// ---- replies ----
+
+// Decodes one reply (the text after the two checksum characters, ';' included; count is
+// every character received) and sets the link's next state.
+void DecodeCatCmd(Works& works, std::string_view text, int count);
+// '0'-'9', 'A'-'F', 'a'-'f' give 0-15; anything else -1.
+int charToInt(char c);
+
+// ---- measurements and calibration ----
+
+// Watts from a raw reading: K (n + o)² at or above the offset, a straight line below.
+float CalcolaWatt(int offset, int raw, float k);
+// °C from a raw 12-bit NTC reading (10 kΩ pull-up), limited to -10 .. 101.
+float CalcolaTemp(int raw);
+enum KostKind { KostForward = 0, KostReflected = 1, KostInput = 2, KostCorrection = 3 };
+float SearchK(const Works& works, int kind);
+// Amplifier supply in volts from the power controller's 8-bit reading.
+float CalvTensVadcAmp(const Works& works, int reading);
+// SWR from forward and reflected watts: 0 idle, 1..100.
+float CalcolaSWRfromPowers(float forward, float reflected);
+
+void LoadConfigOffsetFile(Works& works);
+int writeConfigOffset(Works& works);
+void ReadConfigFile(Works& works);
+// Picks the thresholds of the current frequency and queues TS when they change.
+void SearchCambioSoglie_TS(Works& works);
+
+inline constexpr int kStatusTextSize = 60;  // 59 bytes and a NUL
+// The status text for the remote client; returns its length (59).
+int CreaBufferDiStato(Works& works, char out[kStatusTextSize]);
+
+// ---- temperature and fans ----
+
+void ReadVentolaFile(Works& works, int table);
+void searchPercentVentola(Works& works);
+float SearchTemperatureFromVentola(int percent, const Works& works, int table);
+void GestTemperatureFunction(Works& works, int alarmError, int afterError, int warningError,
+                             float temperature, float limit);
+void AttivaDisattivaProtezione(Works& works, bool on);
+float ConversionCelsius_to_Fahrenheit(float celsius);
+// -1 deletes the log, 0 appends a line, 1 appends an alarm line.
+void LogTempFunction(Works& works, int mode);
+
+}  // namespace corvid
