@@ -24,6 +24,7 @@ class CommandQueue {
   // The oldest unsent index, or -1 when empty; its slot is set to 0.
   int pop();
   bool empty() const;
+  int size() const;
   void clear();
 
  private:

@@ -45,6 +45,11 @@ bool CommandQueue::empty() const {
   return count_ == 0;
 }
 
+int CommandQueue::size() const {
+  std::scoped_lock lock(mutex_);
+  return count_;
+}
+
 void CommandQueue::clear() {
   std::scoped_lock lock(mutex_);
   slots_.fill(0);

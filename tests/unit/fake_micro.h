@@ -1,0 +1,69 @@
+// An in-memory stand-in for the amplifier micro's end of the serial line: every frame
+// the link writes is checked and recorded, and answered by a reply function.
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "amp/link.h"
+#include "platform/serial.h"
+
+namespace corvid::testing {
+
+// The frame the micro sends for a reply text: upper-case checksum digits, then the text.
+inline std::string microFrame(const std::string& text) {
+  char digits[3];
+  std::snprintf(digits, sizeof digits, "%02X", Sys_Crc8Calculation(text));
+  return digits + text;
+}
+
+class FakeMicro final : public platform::ByteStream {
+ public:
+  // Returns the raw bytes to answer a command text with (use microFrame), or "" for
+  // silence.
+  using Responder = std::function<std::string(const std::string& command)>;
+  explicit FakeMicro(Responder responder) : responder_(std::move(responder)) {}
+
+  long read(std::span<uint8_t> buffer, int) override {
+    size_t n = 0;
+    while (n < buffer.size() && !toLink_.empty()) {
+      buffer[n++] = static_cast<uint8_t>(toLink_.front());
+      toLink_.pop_front();
+    }
+    return static_cast<long>(n);
+  }
+
+  long write(std::span<const uint8_t> data) override {
+    for (uint8_t b : data) {
+      frame_ += static_cast<char>(b);
+      if (b == ';') {
+        frames.push_back(frame_);
+        const std::string text = frame_.substr(2);
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", Sys_Crc8Calculation(text));
+        if (frame_.compare(0, 2, digits) != 0) badFrames.push_back(frame_);
+        commands.push_back(text);
+        for (char c : responder_(text)) toLink_.push_back(c);
+        frame_.clear();
+      }
+    }
+    return static_cast<long>(data.size());
+  }
+
+  std::vector<std::string> frames;    // as written, checksum digits included
+  std::vector<std::string> commands;  // command texts
+  std::vector<std::string> badFrames; // frames whose checksum digits were wrong
+
+ private:
+  Responder responder_;
+  std::string frame_;
+  std::deque<char> toLink_;
+};
+
+// A plausible answer to every command of the link, status included.
+std::string defaultReply(const std::string& command);
+
+}  // namespace corvid::testing
