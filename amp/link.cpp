@@ -344,9 +344,9 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
 
 // ---- the port and the thread ----
 
-int OpenLinear(Works& works, platform::SerialPort& port) {
+int OpenLinear(Works& works, platform::SerialPort& port, bool report) {
   const std::string device = works.set.text.text(Slot::LinPort);
-  logInfo("Init Linear Port %s", device.c_str());
+  if (report) logInfo("Init Linear Port %s", device.c_str());
   platform::SerialConfig config;
   config.speed = B115200;
   config.inputFlags = IGNPAR;
@@ -359,9 +359,11 @@ int OpenLinear(Works& works, platform::SerialPort& port) {
   if (!opened.ok()) {
     const bool openFailed = opened.error() != ENOTTY && opened.error() != EINVAL;
     const char* what = openFailed ? "Unable to open device %s" : "Unable to set comm port %s";
-    logError(what, device.c_str());
-    trace(what, device.c_str());
-    trace("\n");
+    if (report) {
+      logError(what, device.c_str());
+      trace(what, device.c_str());
+      trace("\n");
+    }
     char text[104];
     std::snprintf(text, sizeof text, openFailed ? "Linear: Unable to open device %s"
                                                 : "Linear: Unable to set comm port %s",
@@ -503,15 +505,18 @@ bool linkStep(Works& works, platform::ByteStream& port, LinkReceiver& receiver) 
 
 void Linear(Works& works) {
   works.amp.linearProcessStatus = CmdST;
+  bool report = true;  // a port that stays missing is reported once, not every retry
   while (works.core.running.load() != 0) {
     platform::SerialPort port;
-    if (OpenLinear(works, port) != 0) {
+    if (OpenLinear(works, port, report) != 0) {
+      report = false;
       // Keep the error on the panel and try again later: the port may appear.
       for (int i = 0; i < kReopenPauseMs / 100 && works.core.running.load() != 0; ++i) {
         platform::sleepMs(100);
       }
       continue;
     }
+    report = true;
     LinkReceiver receiver;
     while (works.core.running.load() != 0) {
       if (!linkStep(works, port, receiver)) {

@@ -71,8 +71,8 @@ std::string buildCommand(Works& works, int index, char letters[2]);
 
 // Thread body of the link.
 void Linear(Works& works);
-// Opens and sets up the port; 0 on success.
-int OpenLinear(Works& works, platform::SerialPort& port);
+// Opens and sets up the port; 0 on success. report: log the attempt and a failure.
+int OpenLinear(Works& works, platform::SerialPort& port, bool report = true);
 // Sends one framed command: the checksum as two lower-case hex digits, then the text.
 long writeLinearPort(platform::ByteStream& port, std::string_view text, Works& works);
 
