@@ -1,0 +1,208 @@
+#include "tests/bench/bench_harness.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "sim/calls_log.h"
+
+namespace corvid::bench::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::string> slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+TempFolder::TempFolder() {
+  const char* base = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe): no setenv
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/corvid-bench-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp " << pattern << ": " << std::generic_category().message(errno);
+    return;
+  }
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  if (path_.empty()) return;
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+CorvidRun::CorvidRun(const RunOptions& options) {
+  if (temp_.path().empty()) return;
+  PrepareOptions prepare;
+  prepare.dir = temp_.path() / "root";
+  prepare.standin = CORVID_STANDIN_BINARY;
+  prepare.settings = SettingsStart::Fresh;
+  prepare.faults = options.faults;
+  prepare.answers = options.answers;
+  PrepareResult result = prepareRoot(prepare);
+  if (!result.root) {
+    ADD_FAILURE() << "bench root not prepared: " << result.error;
+    return;
+  }
+  root_ = std::move(result.root);
+}
+
+CorvidRun::~CorvidRun() {
+  if (child_) child_->stop();
+  stopReading_ = true;
+  if (reader_.joinable()) reader_.join();
+  child_.reset();
+}
+
+void CorvidRun::writeFile(std::string_view unitPath, std::string_view content) const {
+  ASSERT_TRUE(root_);
+  std::ofstream out(root_->under(unitPath), std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  ASSERT_TRUE(out) << "cannot write " << root_->under(unitPath);
+}
+
+std::optional<std::string> CorvidRun::readFile(std::string_view unitPath) const {
+  if (!root_) return std::nullopt;
+  return slurp(root_->under(unitPath));
+}
+
+bool CorvidRun::start() {
+  if (!root_) return false;
+  ChildOptions options;
+  // A build for another processor runs its controller under the emulator that ctest
+  // names in CORVID_EMULATOR (its words separated by blanks): without binfmt_misc the
+  // kernel cannot exec it directly.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the tests calls setenv
+  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {
+    std::istringstream words(emulator);
+    for (std::string word; words >> word;) options.argv.push_back(word);
+  }
+  options.argv.insert(options.argv.end(), {CORVID_BINARY, "--root", root_->dir().string()});
+  options.stdoutFile = temp_.path() / "stdout.txt";
+  std::string error;
+  child_ = ChildProcess::start(options, error);
+  if (!child_) {
+    ADD_FAILURE() << "cannot start corvid: " << error;
+    return false;
+  }
+  reader_ = std::thread([this, fd = child_->stderrFd()] { readStderr(fd); });
+  return true;
+}
+
+void CorvidRun::readStderr(int fd) {
+  // Polled with a timeout rather than blocked on: a stand-in that outlives the controller
+  // may hold the pipe open, and the run must still end.
+  while (!stopReading_) {
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 50);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    std::scoped_lock lock(mutex_);
+    log_.append(buffer, static_cast<size_t>(n));
+    changed_.notify_all();
+  }
+  std::scoped_lock lock(mutex_);
+  logEnded_ = true;
+  changed_.notify_all();
+}
+
+bool CorvidRun::waitForLog(std::string_view text, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout,
+                    [&] { return log_.find(text) != std::string::npos || logEnded_; });
+  return log_.find(text) != std::string::npos;
+}
+
+std::string CorvidRun::log() const {
+  std::scoped_lock lock(mutex_);
+  return log_;
+}
+
+std::vector<std::string> CorvidRun::calls() const {
+  return root_ ? readCallsLog(root_->callsLog()) : std::vector<std::string>{};
+}
+
+std::vector<std::string> CorvidRun::threadNames() const {
+  std::vector<std::string> names;
+  if (!child_) return names;
+  std::error_code ec;
+  const fs::path tasks = fs::path("/proc") / std::to_string(child_->pid()) / "task";
+  for (const auto& task : fs::directory_iterator(tasks, ec)) {
+    // A thread may end between the listing and the read: it is then simply gone.
+    std::optional<std::string> comm = slurp(task.path() / "comm");
+    if (!comm) continue;
+    if (!comm->empty() && comm->back() == '\n') comm->pop_back();
+    names.push_back(*comm);
+  }
+  return names;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+std::string goldenSetup() {
+  const std::optional<std::string> text = slurp(fs::path(CORVID_GOLDEN_DIR) / "setup_default.txt");
+  if (!text) ADD_FAILURE() << "no golden setup_default.txt in " << CORVID_GOLDEN_DIR;
+  return text.value_or("");
+}
+
+std::string withValues(std::string setupText,
+                       const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [key, value] : values) {
+    const std::string start = key + ": ";
+    size_t at = setupText.starts_with(start) ? 0 : setupText.find("\n" + start);
+    if (at == std::string::npos) {
+      ADD_FAILURE() << "no key " << key << " in the settings text";
+      continue;
+    }
+    if (at != 0) ++at;
+    const size_t valueStart = at + start.size();
+    const size_t end = setupText.find('\n', valueStart);
+    setupText.replace(valueStart, (end == std::string::npos ? setupText.size() : end) - valueStart,
+                      value);
+  }
+  return setupText;
+}
+
+std::optional<std::string> valueOf(std::string_view setupText, std::string_view key) {
+  size_t lineStart = 0;
+  while (lineStart < setupText.size()) {
+    size_t end = setupText.find('\n', lineStart);
+    if (end == std::string_view::npos) end = setupText.size();
+    std::string_view line = setupText.substr(lineStart, end - lineStart);
+    if (line.size() > key.size() + 1 && line.starts_with(key) &&
+        line.substr(key.size(), 2) == ": ") {
+      return std::string(line.substr(key.size() + 2));
+    }
+    lineStart = end + 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace corvid::bench::test

@@ -1,0 +1,110 @@
+// The harness of the bench tests: a fresh bench root in a temporary folder of its own,
+// the real controller started on it ("corvid --root DIR") with its standard error
+// captured by a reader thread, and the means to wait for a log line, read the calls log
+// and the root's files, and list the controller's threads. The controller is always
+// stopped and reaped, and the folder removed, when the run goes out of scope, also when
+// an assertion ended the test early.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "sim/bench_root.h"
+#include "sim/child_process.h"
+
+namespace corvid::bench::test {
+
+using namespace std::chrono_literals;
+
+// Generous: a sanitizer build on a busy machine is slow, and only a fault makes a test
+// wait this long.
+inline constexpr std::chrono::seconds kLogTimeout = 30s;
+
+struct RunOptions {
+  std::vector<std::string> faults;
+  std::map<std::string, std::string> answers;
+};
+
+// A temporary folder, removed with everything in it at the end of its scope.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class CorvidRun {
+ public:
+  explicit CorvidRun(const RunOptions& options = {});
+  ~CorvidRun();
+  CorvidRun(const CorvidRun&) = delete;
+  CorvidRun& operator=(const CorvidRun&) = delete;
+
+  const BenchRoot& root() const { return *root_; }
+  bool prepared() const { return root_.has_value(); }
+
+  // Files of the unit, by their path on the unit ("/opt/set/setup.txt").
+  void writeFile(std::string_view unitPath, std::string_view content) const;
+  std::optional<std::string> readFile(std::string_view unitPath) const;
+
+  // Starts the controller; false (with a test failure added) when it cannot.
+  bool start();
+  pid_t pid() const { return child_ ? child_->pid() : -1; }
+  bool alive() { return child_ && child_->running(); }
+
+  // Waits until the captured log holds text; false after the timeout or when the log
+  // ended without it.
+  bool waitForLog(std::string_view text, std::chrono::milliseconds timeout = kLogTimeout);
+  std::string log() const;
+
+  std::vector<std::string> calls() const;
+  // The names of the controller's threads (/proc/PID/task/*/comm).
+  std::vector<std::string> threadNames() const;
+
+ private:
+  void readStderr(int fd);
+
+  TempFolder temp_;
+  std::optional<BenchRoot> root_;
+  std::optional<ChildProcess> child_;
+  std::thread reader_;
+  std::atomic<bool> stopReading_{false};
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string log_;
+  bool logEnded_ = false;
+};
+
+// Polls condition every 20 ms until it holds; false after the timeout.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = kLogTimeout);
+
+// The settings file as the controller writes it with every default.
+std::string goldenSetup();
+
+// setupText with the values of some keys replaced; every key must be present.
+std::string withValues(std::string setupText,
+                       const std::vector<std::pair<std::string, std::string>>& values);
+
+// The value of key in a settings text; empty when the key is missing.
+std::optional<std::string> valueOf(std::string_view setupText, std::string_view key);
+
+}  // namespace corvid::bench::test

@@ -1,0 +1,173 @@
+// The stand-in programs as the controller meets them: the root's own copy, found
+// through the root's PATH or by absolute path, run by /bin/sh with nothing of the
+// host's PATH.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/framebuffer_png.h"
+#include "sim/standins.h"
+#include "tests/bench/bench_harness.h"
+
+namespace corvid::bench::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ShellResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs a command line as the controller runs its commands on the bench.
+ShellResult runInRoot(const BenchRoot& root, const std::string& command) {
+  TempFolder temp;
+  ShellResult result;
+  ChildOptions options;
+  options.argv = {"/bin/sh", "-c", command};
+  options.env = {"PATH=" + root.searchPath()};
+  options.stdoutFile = temp.path() / "out.txt";
+  std::string error;
+  std::optional<ChildProcess> child = ChildProcess::start(options, error);
+  if (!child) {
+    ADD_FAILURE() << error;
+    return result;
+  }
+  char buffer[1024];
+  ssize_t n;
+  while ((n = ::read(child->stderrFd(), buffer, sizeof buffer)) > 0) {
+    result.err.append(buffer, static_cast<size_t>(n));
+  }
+  result.status = child->wait().shellStatus();
+  std::ifstream out(options.stdoutFile);
+  std::ostringstream text;
+  text << out.rdbuf();
+  result.out = text.str();
+  return result;
+}
+
+TEST(StandinPrograms, ShellPipelinesCountTheListedAudioDevices) {
+  const std::string devices = lsusbLine(1, 4, 0x0d8c, 0x01af, "C-Media Electronics, Inc.") +
+                              lsusbLine(1, 5, 0x0d8c, 0x0014, "C-Media Electronics, Inc.") +
+                              lsusbLine(1, 2, 0x1721, 0x061a, "receiver");
+  CorvidRun run({.faults = {}, .answers = {{"lsusb", devices}}});
+  ASSERT_TRUE(run.prepared());
+
+  EXPECT_EQ(runInRoot(run.root(), "lsusb|grep 0d8c:01af |wc -l").out, "1\n");
+  EXPECT_EQ(runInRoot(run.root(), "lsusb | grep 0d8c|wc -l").out, "2\n");
+  // Only the stand-in is recorded, not the host's text tools.
+  EXPECT_EQ(run.calls(), (std::vector<std::string>{"lsusb", "lsusb"}));
+}
+
+TEST(StandinPrograms, DefaultAnswersAndProgramsCalledByAbsolutePath) {
+  CorvidRun run;
+  ASSERT_TRUE(run.prepared());
+  const std::string dir = run.root().dir().string();
+
+  const ShellResult temps = runInRoot(run.root(), "my_temp");
+  EXPECT_EQ(temps.status, 0);
+  EXPECT_EQ(temps.out, "45\ntemp=47.2'C\n");
+  EXPECT_EQ(runInRoot(run.root(), "my_vorn").out, "01.046 001.000\nLAN OK\n");
+  EXPECT_EQ(runInRoot(run.root(), "lsusb").out, "");
+
+  const ShellResult absolute =
+      runInRoot(run.root(), dir + "/bin/stty sane && " + dir + "/usr/bin/tput clear && " + dir +
+                                "/sbin/reboot && reboot && ifup --exclude=lo -a");
+  EXPECT_EQ(absolute.status, 0) << absolute.err;
+  EXPECT_EQ(run.calls(),
+            (std::vector<std::string>{"my_temp", "my_vorn", "lsusb", dir + "/bin/stty sane",
+                                      dir + "/usr/bin/tput clear", dir + "/sbin/reboot", "reboot",
+                                      "ifup --exclude=lo -a"}));
+}
+
+TEST(StandinPrograms, SudoRunsOnlyProgramsOfTheRoot) {
+  CorvidRun run;
+  ASSERT_TRUE(run.prepared());
+
+  const ShellResult restart =
+      runInRoot(run.root(), "sudo ifdown --exclude=lo -a && sudo ifup --exclude=lo -a");
+  EXPECT_EQ(restart.status, 0) << restart.err;
+  EXPECT_EQ(run.calls(),
+            (std::vector<std::string>{"sudo ifdown --exclude=lo -a", "ifdown --exclude=lo -a",
+                                      "sudo ifup --exclude=lo -a", "ifup --exclude=lo -a"}));
+
+  const ShellResult host = runInRoot(run.root(), "sudo /bin/true");
+  EXPECT_EQ(host.status, 1);
+  EXPECT_NE(host.err.find("outside the bench root"), std::string::npos) << host.err;
+  EXPECT_EQ(runInRoot(run.root(), "sudo no-such-program").status, 127);
+}
+
+TEST(StandinPrograms, InjectedFaultsFailOnlyTheChosenCalls) {
+  CorvidRun run({.faults = {"mount-ro=32", "my_temp"}, .answers = {}});
+  ASSERT_TRUE(run.prepared());
+  const std::string set = run.root().settingsDir().string();
+
+  EXPECT_EQ(runInRoot(run.root(), "mount -o remount defaults,rw " + set).status, 0);
+  const ShellResult ro = runInRoot(run.root(), "mount -v -n -o remount -r " + set);
+  EXPECT_EQ(ro.status, 32);
+  EXPECT_EQ(ro.err, "mount: bench fault mount-ro\n");
+  const ShellResult temps = runInRoot(run.root(), "my_temp");
+  EXPECT_EQ(temps.status, 1);
+  EXPECT_EQ(temps.out, "");
+  EXPECT_EQ(runInRoot(run.root(), "my_vorn").status, 0);
+  // Failed calls are recorded like any other.
+  EXPECT_EQ(run.calls().size(), 4u);
+}
+
+TEST(StandinPrograms, FbgrabWritesThePanelWithItsColoursInOrder) {
+  CorvidRun run;
+  ASSERT_TRUE(run.prepared());
+  {
+    std::fstream fb(run.root().framebuffer(), std::ios::in | std::ios::out | std::ios::binary);
+    const char first[4] = {0x10, 0x20, 0x30, 0};  // blue, green, red, unused
+    const char last[4] = {static_cast<char>(0xFF), 0, static_cast<char>(0x80), 0};
+    fb.write(first, 4);
+    fb.seekp(static_cast<std::streamoff>(kFbBytes - 4));
+    fb.write(last, 4);
+    ASSERT_TRUE(fb);
+  }
+  const std::string dir = run.root().dir().string();
+  const ShellResult grab =
+      runInRoot(run.root(), dir + "/usr/bin/fbgrab " + dir + "/tmp/screen.png");
+  ASSERT_EQ(grab.status, 0) << grab.err;
+
+  const std::optional<RgbImage> image = readPng(run.root().under("/tmp/screen.png"));
+  ASSERT_TRUE(image);
+  ASSERT_EQ(image->width, kFbWidth);
+  ASSERT_EQ(image->height, kFbHeight);
+  const std::vector<uint8_t>& px = image->rgb;
+  EXPECT_EQ((std::vector<uint8_t>{px[0], px[1], px[2]}), (std::vector<uint8_t>{0x30, 0x20, 0x10}));
+  const size_t end = px.size();
+  EXPECT_EQ((std::vector<uint8_t>{px[end - 3], px[end - 2], px[end - 1]}),
+            (std::vector<uint8_t>{0x80, 0x00, 0xFF}));
+  EXPECT_EQ((std::vector<uint8_t>{px[3], px[4], px[5]}), (std::vector<uint8_t>{0, 0, 0}));
+
+  TempFolder elsewhere;
+  const fs::path outside = elsewhere.path() / "outside.png";
+  EXPECT_EQ(runInRoot(run.root(), dir + "/usr/bin/fbgrab " + outside.string()).status, 1);
+  EXPECT_FALSE(fs::exists(outside));
+}
+
+TEST(StandinPrograms, TheBuildsOwnBinaryActsOnNothing) {
+  TempFolder temp;
+  const fs::path victim = temp.path() / "keep.txt";
+  std::ofstream(victim) << "keep\n";
+  CorvidRun run;  // a root nearby changes nothing: the binary is not its copy
+  ASSERT_TRUE(run.prepared());
+
+  ChildOptions options;
+  options.argv = {CORVID_STANDIN_BINARY, "rm", "-f", victim.string()};
+  std::string error;
+  std::optional<ChildProcess> child = ChildProcess::start(options, error);
+  ASSERT_TRUE(child) << error;
+  EXPECT_EQ(child->wait().code, 126);
+  EXPECT_TRUE(fs::exists(victim));
+}
+
+}  // namespace
+}  // namespace corvid::bench::test
