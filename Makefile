@@ -1,12 +1,18 @@
 # make run   - the controller on the bench (installs, configures and builds first)
 # make test  - the whole test suite
+# make cross      - the build for the unit (32-bit ARM, Debian armhf) in build-armhf
+# make test-cross - the test suite of that build, run under qemu-arm
 JOBS      ?= $(shell nproc)
 BUILD     ?= build
 ASAN      ?= build-asan
 TSAN      ?= build-tsan
+CROSS     ?= build-armhf
+# Tests of the armhf build: every test (see tools/install-cross-deps.sh and
+# cmake/toolchain-armhf.cmake); narrow with e.g. CROSS_TESTS='-L unit'.
+CROSS_TESTS ?=
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test test-sanitize test-tsan bench clean
+.PHONY: all deps build run test test-sanitize test-tsan bench clean cross-deps cross test-cross clean-cross
 
 all: build
 
@@ -41,3 +47,22 @@ test-tsan: deps
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) bench-root
+
+# The build for the unit: Debian's cross toolchain, the armhf libraries, and qemu-arm
+# to run the test binaries here (no binfmt_misc needed). The native packages are
+# installed too: the bench's stand-in programs are built for this machine.
+cross-deps: deps
+	@tools/install-cross-deps.sh
+
+$(CROSS)/build.ninja: | cross-deps
+	cmake -S . -B $(CROSS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-armhf.cmake \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVID_WERROR=ON $(CMAKE_ARGS)
+
+cross: cross-deps $(CROSS)/build.ninja
+	cmake --build $(CROSS) -j $(JOBS)
+
+test-cross: cross
+	cd $(CROSS) && ctest --output-on-failure -j $(JOBS) $(CROSS_TESTS)
+
+clean-cross:
+	rm -rf $(CROSS)
