@@ -27,6 +27,24 @@ std::optional<std::string> slurp(const fs::path& path) {
   return text.str();
 }
 
+// The emulator that runs a build for another processor, as ctest names it in
+// CORVID_EMULATOR (its words separated by blanks, "/usr/bin/qemu-arm -L /"); empty for a
+// native build. Without binfmt_misc the kernel cannot exec such a controller directly.
+std::vector<std::string> emulatorWords() {
+  std::vector<std::string> words;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the tests calls setenv
+  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {
+    std::istringstream text(emulator);
+    for (std::string word; text >> word;) words.push_back(word);
+  }
+  return words;
+}
+
+// A program's thread name as the kernel gives it at exec: at most 15 bytes.
+std::string commOf(const fs::path& program) {
+  return program.filename().string().substr(0, 15);
+}
+
 }  // namespace
 
 TempFolder::TempFolder() {
@@ -67,6 +85,15 @@ CorvidRun::~CorvidRun() {
   stopReading_ = true;
   if (reader_.joinable()) reader_.join();
   child_.reset();
+  // ThreadSanitizer only reports and the controller is stopped by a signal, so its
+  // exit status says nothing: the report in the log is what fails the run. The stand-ins
+  // write to the same standard error.
+  for (std::string_view report : {"WARNING: ThreadSanitizer:", "ERROR: AddressSanitizer:",
+                                  "ERROR: LeakSanitizer:", "runtime error:"}) {
+    if (const size_t at = log_.find(report); at != std::string::npos) {
+      ADD_FAILURE() << "sanitizer report in the controller's log:\n" << log_.substr(at, 4000);
+    }
+  }
 }
 
 void CorvidRun::writeFile(std::string_view unitPath, std::string_view content) const {
@@ -85,14 +112,7 @@ std::optional<std::string> CorvidRun::readFile(std::string_view unitPath) const 
 bool CorvidRun::start() {
   if (!root_) return false;
   ChildOptions options;
-  // A build for another processor runs its controller under the emulator that ctest
-  // names in CORVID_EMULATOR (its words separated by blanks): without binfmt_misc the
-  // kernel cannot exec it directly.
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the tests calls setenv
-  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {
-    std::istringstream words(emulator);
-    for (std::string word; words >> word;) options.argv.push_back(word);
-  }
+  options.argv = emulatorWords();
   options.argv.insert(options.argv.end(), {CORVID_BINARY, "--root", root_->dir().string()});
   options.stdoutFile = temp_.path() / "stdout.txt";
   std::string error;
@@ -147,11 +167,16 @@ std::vector<std::string> CorvidRun::threadNames() const {
   if (!child_) return names;
   std::error_code ec;
   const fs::path tasks = fs::path("/proc") / std::to_string(child_->pid()) / "task";
+  // Under an emulator the main thread (and the emulator's own helper thread) carry the
+  // emulator's name; they are shown under the controller's, as natively.
+  const std::vector<std::string> emulator = emulatorWords();
+  const std::string emulatorComm = emulator.empty() ? std::string() : commOf(emulator.front());
   for (const auto& task : fs::directory_iterator(tasks, ec)) {
     // A thread may end between the listing and the read: it is then simply gone.
     std::optional<std::string> comm = slurp(task.path() / "comm");
     if (!comm) continue;
     if (!comm->empty() && comm->back() == '\n') comm->pop_back();
+    if (!emulatorComm.empty() && *comm == emulatorComm) *comm = commOf(CORVID_BINARY);
     names.push_back(*comm);
   }
   return names;
