@@ -46,11 +46,12 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 # to libc6:armhf's libc.so.6 in /lib/arm-linux-gnueabihf, so the loader must be that
 # package's too: "/" (no remapping). The cross toolchain's copy under
 # /usr/arm-linux-gnueabihf is an older glibc build (cross-toolchain-base is not rebuilt
-# for stable updates) and would pair an older ld.so with a newer libc.so.6; it still
-# works for a build with no armhf libraries installed:
-#   -DCORVID_QEMU_LD_PREFIX=/usr/arm-linux-gnueabihf
+# for stable updates); paired with the newer libc.so.6 it crashes every program that
+# starts a thread (seen with 2.36-8cross1 against 2.36-9+deb12u14).
 set(CORVID_QEMU_LD_PREFIX / CACHE PATH "qemu-arm -L: where the ARM dynamic loader is found")
 find_program(CORVID_QEMU_ARM NAMES qemu-arm qemu-arm-static)
-if(CORVID_QEMU_ARM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CORVID_QEMU_ARM} -L ${CORVID_QEMU_LD_PREFIX})
+if(NOT CORVID_QEMU_ARM)
+  # The test binaries are listed by running them (gtest_discover_tests) as they are built.
+  message(FATAL_ERROR "qemu-arm not found: tools/install-cross-deps.sh installs it")
 endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CORVID_QEMU_ARM} -L ${CORVID_QEMU_LD_PREFIX})

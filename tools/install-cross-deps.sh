@@ -17,10 +17,12 @@ arch=armhf
 # themselves, so they also run where binfmt_misc is missing.
 tools=(crossbuild-essential-armhf qemu-user file cmake ninja-build make pkg-config)
 
-# Libraries: what CMakeLists.txt asks pkg-config for, and GoogleTest for the tests.
+# Libraries: what CMakeLists.txt asks pkg-config for, GoogleTest for the tests, and the
+# C and C++ run-time that qemu-arm loads the programs with (libc6:armhf's loader, see
+# cmake/toolchain-armhf.cmake).
 libraries=(
   libfreetype-dev libpng-dev libusb-1.0-0-dev libasound2-dev libopus-dev libssl-dev
-  libglib2.0-dev libgtest-dev libgmock-dev libcpp-httplib-dev
+  libglib2.0-dev libgtest-dev libgmock-dev libcpp-httplib-dev libc6 libstdc++6
 )
 
 installed() {
