@@ -2,11 +2,13 @@
 
 #include <opus/opus.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 
 #include "amp/amp.h"
 #include "amp/link.h"
+#include "atu/atu.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "platform/clock.h"
@@ -106,6 +108,11 @@ void wireSubsystems(Works& works) {
   CoreHooks& hooks = works.core.hooks;
   hooks.DeleteErrore = &DeleteErrore;
   hooks.InitMicroCmd = &InitMicroCmd;
+  AmpHooks& amp = works.amp.hooks;
+  amp.LoadTuneFromMEM = [](Works& w) {
+    LoadTuneFromMEM(w, std::clamp(w.set.NumAntenna.load(), 0, kAntennas - 1));
+  };
+  amp.TuneTask = &TuneTask;
 }
 
 int runController(Works& works) {
@@ -142,6 +149,10 @@ int runController(Works& works) {
   works.spectrum.xRangeStart = 0;
   works.spectrum.xRangeEnd = 854;
 
+  // The tune memories of the current bank.
+  for (int antenna = 0; antenna < kAntennas; ++antenna) {
+    LoadTabAtu(works, works.set.NumBanco.load(), antenna);
+  }
   works.atu.lastBandApplied = -1;
   trace("ModeWorkIdx %i \n", works.bands.freqInterface.load());
 

@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -65,7 +66,7 @@ const std::array<SetupKey, kSetupKeyCount> kSetupKeys = {{
     {"MaxTemperature2", Int, Slot::MaxTemperature2, &S::MaxTemperature2, 10, 80, "700", false,
      Sp::None},
     {"AutoTuneMaxCicli", Char, Slot::AutoTuneMaxCicli, &S::AutoTuneMaxCicli, 1, 0, "0", true,
-     Sp::None},
+     Sp::AutoTuneMaxCicli},
     {"PowerUnits", Char, Slot::PowerUnits, &S::PowerUnits, 1, 0, "0", true, Sp::None},
     {"SaveScreenIdx", Char, Slot::SaveScreenIdx, &S::SaveScreenIdx, 1, 0, "1", true, Sp::None},
     {"AutoTuneMode", Char, Slot::AutoTuneMode, &S::AutoTuneMode, 1, 0, "0", true, Sp::None},
@@ -197,7 +198,10 @@ void applyChar(Works& works, const SetupKey& row, std::string_view value) {
   const char c = value.front();
   if (row.special == Sp::NumAntenna && (c < '1' || c > '0' + kNumAntennas)) return;
   text.setFlag(row.slot, c);
-  if (hasNumeric(row)) storeNumeric(works, row.numeric, c - charBase(row));
+  int number = c - charBase(row);
+  // Five cycle limits exist: a larger digit in an edited file means the last one.
+  if (row.special == Sp::AutoTuneMaxCicli) number = std::clamp(number, 0, 4);
+  if (hasNumeric(row)) storeNumeric(works, row.numeric, number);
   switch (row.special) {
     case Sp::EnableFFT: text.setFlag(Slot::EnableFFT2, c); break;
     case Sp::Enable1600: text.setFlag(Slot::EnableFFT2, '1'); break;

@@ -11,6 +11,8 @@ namespace corvid {
 
 struct UiState {
   std::atomic<int> redrawWorkImg{0};
+  std::atomic<int> panelState{0};         // screen state of the key machine
+  std::atomic<uint32_t> noticeFlags{0};   // notices shown on the panel
   std::atomic<int> frameDelay{0};  // µs between display cycles
   std::atomic<uint32_t> trxFreq{0};      // operating frequency, Hz
   std::atomic<uint32_t> lastTrxFreq{0};  // last frequency the follow-up handled
