@@ -108,11 +108,7 @@ void wireSubsystems(Works& works) {
   CoreHooks& hooks = works.core.hooks;
   hooks.DeleteErrore = &DeleteErrore;
   hooks.InitMicroCmd = &InitMicroCmd;
-  AmpHooks& amp = works.amp.hooks;
-  amp.LoadTuneFromMEM = [](Works& w) {
-    LoadTuneFromMEM(w, std::clamp(w.set.NumAntenna.load(), 0, kAntennas - 1));
-  };
-  amp.TuneTask = &TuneTask;
+  wireTuner(works);
 }
 
 int runController(Works& works) {

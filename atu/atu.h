@@ -53,6 +53,9 @@ std::string tuneMemoryPath(int bank, int antenna);
 void LoadTabAtu(Works& works, int bank, int antenna);
 void SaveTabAtu(Works& works, int bank, int antenna);
 
+// Lets the amplifier link call the tuner: memory recall and the tuning step.
+void wireTuner(Works& works);
+
 // ---- automatic tuning ----
 inline constexpr int SWRTimeoutCICLI[5] = {600, 400, 300, 200, 100};
 inline constexpr const char* SWRTimeout[5] = {"25sec", "20sec", "15sec", "10sec", "5sec"};

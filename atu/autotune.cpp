@@ -230,6 +230,13 @@ bool fine2StepC(Works& works, int delta) {
 
 }  // namespace
 
+void wireTuner(Works& works) {
+  works.amp.hooks.LoadTuneFromMEM = [](Works& w) {
+    LoadTuneFromMEM(w, std::clamp(w.set.NumAntenna.load(), 0, kAntennas - 1));
+  };
+  works.amp.hooks.TuneTask = &TuneTask;
+}
+
 int coarseRow(const TunePoint& point) {
   const int l = point.L;
   int row = -1;
