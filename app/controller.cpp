@@ -9,6 +9,7 @@
 #include "amp/amp.h"
 #include "amp/link.h"
 #include "atu/atu.h"
+#include "bands/bands.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "platform/clock.h"
@@ -109,6 +110,7 @@ void wireSubsystems(Works& works) {
   hooks.DeleteErrore = &DeleteErrore;
   hooks.InitMicroCmd = &InitMicroCmd;
   wireTuner(works);
+  wireBands(works);
 }
 
 int runController(Works& works) {
@@ -131,6 +133,7 @@ int runController(Works& works) {
   LoadNameCORVID(works);
   InitMicroCmd(works);
   for (int table = 0; table < 3; ++table) ReadVentolaFile(works, table);
+  LoadTabFiltri(works);
 
   readSetup(works);
   // The error records are needed as soon as the link runs; the EXT IO port's record
@@ -145,10 +148,7 @@ int runController(Works& works) {
   works.spectrum.xRangeStart = 0;
   works.spectrum.xRangeEnd = 854;
 
-  // The tune memories of the current bank.
-  for (int antenna = 0; antenna < kAntennas; ++antenna) {
-    LoadTabAtu(works, works.set.NumBanco.load(), antenna);
-  }
+  LoadAllBankTable(works, works.set.NumBanco.load());
   works.atu.lastBandApplied = -1;
   trace("ModeWorkIdx %i \n", works.bands.freqInterface.load());
 

@@ -97,7 +97,7 @@ const std::array<SetupKey, kSetupKeyCount> kSetupKeys = {{
     {"Peak_TimeDec", Int, Slot::Peak_TimeDec, &S::PeakDecrementTime, 1, 1, "1", false,
      Sp::None},
     {"Peak_Time", Int, Slot::Peak_Time, &S::TimerPeakSec, 1, 3000, "3000", false, Sp::None},
-    {"MAXbank", Int, Slot::MAXbank, &S::MAXbank, 1, 3, "20", false, Sp::None},
+    {"MAXbank", Int, Slot::MAXbank, &S::MAXbank, 1, 3, "20", false, Sp::MAXbank},
     {"BTN_longpress_Time", Int, Slot::BTN_longpress_Time, &S::TIME_LONG_PRESS, 10, 0.5, "5",
      false, Sp::None},
     {"EnableDebug", Char, Slot::EnableDebug, &S::EnableDebug, 1, 0, "1", false,
@@ -236,6 +236,9 @@ void applyInt(Works& works, const SetupKey& row, std::string_view value) {
       return;
     case Sp::AudioCompress:
       works.remote.opusBitrate.store(v);
+      break;
+    case Sp::MAXbank:
+      v = std::clamp(v, 1, 20);  // banks 20 and above would share one file
       break;
     default: break;
   }

@@ -89,7 +89,7 @@ enum class SetupKind : uint8_t { Char, Text, Int, Float };
 // What a key does beyond storing its value.
 enum class SetupSpecial : uint8_t {
   None, Passphrase, AudioCompress, Server, TcpPort, NumAntenna, EnableFFT, Enable1600,
-  OffsetPlot, EnableDebug, ChunkTime, BufferingTime, WTenable, WTposition, AutoTuneMaxCicli,
+  OffsetPlot, EnableDebug, ChunkTime, BufferingTime, WTenable, WTposition, AutoTuneMaxCicli, MAXbank,
 };
 
 using IntField = std::atomic<int> Settings::*;
