@@ -14,6 +14,7 @@
 #include "errors/errors.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "ui/gpio.h"
 
 namespace corvid {
 
@@ -106,6 +107,7 @@ void wireSubsystems(Works& works) {
   ThreadSet& threads = works.core.threads;
   threads.setBody(ThreadId::LoadThread, &LoadThread);
   threads.setBody(ThreadId::Linear, &Linear);
+  threads.setBody(ThreadId::GPIO, &GPIO);
   CoreHooks& hooks = works.core.hooks;
   hooks.DeleteErrore = &DeleteErrore;
   hooks.InitMicroCmd = &InitMicroCmd;

@@ -9,7 +9,21 @@
 
 namespace corvid {
 
+struct Works;
+
+// Calls from the panel thread into the screens; app/ fills them in.
+struct UiHooks {
+  // A key event: key 1..6 and the mask of held keys (0 for a short press on release).
+  int (*DecodeTasto)(Works&, int key, int heldMask) = nullptr;
+};
+
 struct UiState {
+  UiHooks hooks;
+  // Power controller link.
+  std::atomic<uint8_t> tempflag_processextREMLOCOFF{0};  // priority command, 0 none
+  std::atomic<int> shutdownState{0};  // 0 none, 1 armed, 2 key released, 3 power-off sent
+  std::atomic<uint32_t> serviceFlags{0};  // bit 0: amplifier firmware update armed
+  std::atomic<int> startupKeysMenu{0};
   std::atomic<int> redrawWorkImg{0};
   std::atomic<int> panelState{0};         // screen state of the key machine
   std::atomic<uint32_t> noticeFlags{0};   // notices shown on the panel
