@@ -183,7 +183,7 @@ std::string tuneMemoryPath(int bank, int antenna) {
 
 namespace {
 // An unsigned decimal at the front of text (after blanks); advances text. Missing: 0.
-bool readNumber(const char*& text, long max, long& value) {
+bool readNumber(const char*& text, long long max, long long& value) {
   while (*text == ' ' || *text == '\t') ++text;
   if (*text == '\0') {
     value = 0;
@@ -194,7 +194,7 @@ bool readNumber(const char*& text, long max, long& value) {
   const long long v = std::strtoll(text, &end, 10);
   if (end == text || errno != 0 || v < 0 || v > max) return false;
   text = end;
-  value = static_cast<long>(v);
+  value = v;
   return true;
 }
 }  // namespace
@@ -211,20 +211,20 @@ void LoadTabAtu(Works& works, int bank, int antenna) {
     if (!line.empty() && line[0] == ';') continue;
     ++lines;
     const char* p = line.c_str();
-    long idx = 0;
-    long freq = 0;
-    long valid = 0;
-    long mode = 0;
-    long l = 0;
-    long c = 0;
+    long long idx = 0;
+    long long freq = 0;
+    long long valid = 0;
+    long long mode = 0;
+    long long l = 0;
+    long long c = 0;
     if (!readNumber(p, kTuneCells - 1, idx) || line.empty()) {
       trace("LoadTabAtu Errore idx\n");
       continue;
     }
     // The frequency column is ignored; a record must hold steps a tuner can set.
-    if (!readNumber(p, 1L << 40, freq) || !readNumber(p, 1, valid) || !readNumber(p, 3, mode) ||
+    if (!readNumber(p, 1LL << 40, freq) || !readNumber(p, 1, valid) || !readNumber(p, 3, mode) ||
         !readNumber(p, 511, l) || !readNumber(p, 511, c)) {
-      trace("LoadTabAtu Errore record %ld\n", idx);
+      trace("LoadTabAtu Errore record %lld\n", idx);
       continue;
     }
     TuneRecord r;
