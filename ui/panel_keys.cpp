@@ -95,8 +95,10 @@ void PanelKeys::powerOff(Works& works, double now) {
   }
 }
 
-void PanelKeys::startupCombinations(Works& works) {
-  const auto down = [&](int key) { return accepted(key) == 0; };
+void PanelKeys::startupCombinations(Works& works, unsigned levels) {
+  // The raw levels: debounced keys are taken one at a time, so a combination could never
+  // show in them.
+  const auto down = [&](int key) { return ((levels >> (key - 1)) & 1u) == 0; };
   if (down(4) && down(5) && down(6)) {
     if (++comboCount_ > 5) works.set.EnableDebug = 1;
   } else if (down(3) && down(4)) {
@@ -109,7 +111,7 @@ void PanelKeys::startupCombinations(Works& works) {
 void PanelKeys::pass(Works& works, unsigned levels, double now) {
   debounce(levels);
   if (works.core.startInitThread.load() != 0) {
-    startupCombinations(works);
+    startupCombinations(works, levels);
     return;
   }
   for (int key = 1; key <= kKeys; ++key) {

@@ -24,7 +24,7 @@ class PanelKeys {
   void debounce(unsigned levels);
   void events(Works& works, int key, double now);
   void powerOff(Works& works, double now);
-  void startupCombinations(Works& works);
+  void startupCombinations(Works& works, unsigned levels);
 
   std::array<int, kKeys> accepted_{1, 1, 1, 1, 1, 1};
   std::array<int, kKeys> counter_{};
