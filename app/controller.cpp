@@ -14,6 +14,7 @@
 #include "errors/errors.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "trx/trx.h"
 #include "ui/gpio.h"
 
 namespace corvid {
@@ -113,6 +114,7 @@ void wireSubsystems(Works& works) {
   hooks.InitMicroCmd = &InitMicroCmd;
   wireTuner(works);
   wireBands(works);
+  wireTrx(works);
 }
 
 int runController(Works& works) {
@@ -176,6 +178,10 @@ int runController(Works& works) {
   startTableThread(works, ThreadId::AggFWThread);
 
   works.core.splashName.set("statusB");
+  {
+    PexParams pex;
+    getParameters(pex, works);
+  }
 
   createOpus(works);
 
