@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "trx/trx.h"
+#include "ui/display.h"
 #include "ui/gpio.h"
 
 namespace corvid {
@@ -109,6 +110,7 @@ void wireSubsystems(Works& works) {
   threads.setBody(ThreadId::LoadThread, &LoadThread);
   threads.setBody(ThreadId::Linear, &Linear);
   threads.setBody(ThreadId::GPIO, &GPIO);
+  threads.setBody(ThreadId::timer, &timer);
   CoreHooks& hooks = works.core.hooks;
   hooks.DeleteErrore = &DeleteErrore;
   hooks.InitMicroCmd = &InitMicroCmd;

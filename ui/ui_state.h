@@ -15,6 +15,14 @@ struct Works;
 struct UiHooks {
   // A key event: key 1..6 and the mask of held keys (0 for a short press on release).
   int (*DecodeTasto)(Works&, int key, int heldMask) = nullptr;
+  // The keys, labels, parameters and error boxes of the current screen.
+  void (*LoadButtons)(Works&) = nullptr;
+  // The spectrum view (grid, trace, waterfall).
+  void (*drawSpectrum)(Works&) = nullptr;
+  // The status frame to a logged-in remote client.
+  void (*sendStatus)(Works&) = nullptr;
+  // Second label line of a key of a screen state.
+  void (*setKeyLabel)(Works&, int panelState, int key, const char* text) = nullptr;
 };
 
 struct UiState {
@@ -26,6 +34,8 @@ struct UiState {
   std::atomic<int> startupKeysMenu{0};
   std::atomic<int> redrawWorkImg{0};
   std::atomic<int> panelState{0};         // screen state of the key machine
+  std::atomic<int> pageFlags{0};          // a full-screen page is shown
+  std::atomic<uint8_t> screenSaverOn{0};
   std::atomic<uint32_t> noticeFlags{0};   // notices shown on the panel
   std::atomic<int> frameDelay{0};  // µs between display cycles
   std::atomic<uint32_t> trxFreq{0};      // operating frequency, Hz

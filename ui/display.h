@@ -1,0 +1,42 @@
+// The display loop: about 25 frames a second it follows the frequency, switches the
+// transmit view and the screensaver, draws the meters with their needles and peak hold,
+// and counts down the timers of the peak hold, the communication error and the
+// temperature log.
+#pragma once
+
+#include <ctime>
+
+namespace corvid {
+
+struct Works;
+
+// Meter position of an SWR value on a 60-step scale.
+float CalcolaSWR(float swr);
+double ConvertW_to_dBm(double watts);
+
+// Peak hold of one meter: a held value that decays after its hold time.
+struct PeakHold {
+  double holdTimer = 0;  // ms
+  double value = 0;
+  int counter = 0;
+};
+void CalcolaPwrPeak(Works& works, PeakHold& peak, double value);
+// The per-cycle decay, d = milliseconds of the cycle.
+void decayPeak(Works& works, PeakHold& peak, double d);
+
+// Marks operator activity; ends the screensaver and returns 1 if it was on.
+int DisattivoScreenSave(Works& works);
+void SetWorkImg(Works& works);
+void ReadCPUTemp(Works& works);
+void ReadDataOra(Works& works);
+
+// Needle tip of a value v on a scale of n steps, for a meter centre.
+struct Point {
+  int x;
+  int y;
+};
+Point needleTip(int cx, int cy, double v, int n);
+
+void timer(Works& works);
+
+}  // namespace corvid
