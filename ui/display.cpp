@@ -185,6 +185,7 @@ struct LoopState {
   PeakHold peakRight;
   bool firstPeak = true;
   std::time_t lastCpuRead = 0;
+  double holdoffCarry = 0;  // processor milliseconds not yet taken off the hold-off
 };
 
 void drawMeters(Works& works, LoopState& st) {
@@ -324,8 +325,13 @@ void cycle(Works& works, LoopState& st) {
   // The timers count the processor time of the whole process during the cycle.
   const double d = static_cast<double>(std::clock() - cpuStart) * 1000.0 / CLOCKS_PER_SEC;
   // 15. Communication error hold-off.
+  // Whole milliseconds are taken off; the fraction is carried, so cycles shorter than a
+  // millisecond of processor time still count.
   if (const int h = works.amp.commErrorHoldoff.load(); h > 0) {
-    works.amp.commErrorHoldoff = std::max(0, h - static_cast<int>(d));
+    st.holdoffCarry += d;
+    const int whole = static_cast<int>(st.holdoffCarry);
+    st.holdoffCarry -= whole;
+    works.amp.commErrorHoldoff = std::max(0, h - whole);
   }
   // 16. Peak decay.
   decayPeak(works, st.peakFwd, d);
