@@ -92,7 +92,8 @@ TEST_F(GfxPicture, OtherLayoutsAreRefusedWithTheirNumbers) {
   EXPECT_TRUE(log.contains("rgb.png image has 8 pixels not 4 or color_type is 2 not 6"));
 
   const std::vector<uint8_t> indices(4 * 4, 1);
-  const std::vector<uint8_t> colormap{0, 0, 0, 250, 150, 0};
+  std::vector<uint8_t> colormap(256 * 3, 0);  // a full palette: 8 bits an index
+  colormap[3] = 250;
   ASSERT_TRUE(testing::writePng("palette.png", 4, 4, PNG_FORMAT_RGB_COLORMAP, indices.data(),
                                 colormap));
   EXPECT_EQ(load("palette"), -1);
