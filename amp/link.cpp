@@ -191,6 +191,24 @@ std::string tuneWrite(Works& works) {
   return format("MT1%08X;", static_cast<unsigned>(works.atu.tuneValue.load()));
 }
 
+void resetTune(AtuState& atu, uint32_t value) {
+  atu.tuneValue = value;
+  atu.tuneL = 0;
+  atu.tuneC = 0;
+}
+
+// A change of the tune value made by the link itself, under the tune-value lock, and
+// the text that sends it.
+template <typename Change>
+std::string lockedTuneWrite(Works& works, uint8_t bypassed, Change change) {
+  WaitSemaforoTuneval(works);
+  change();
+  works.atu.tunerBypassed = bypassed;
+  std::string text = tuneWrite(works);
+  StopSemaforoTuneval(works);
+  return text;
+}
+
 }  // namespace
 
 std::string buildCommand(Works& works, int index, char letters[2]) {
@@ -258,14 +276,10 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
       trace(">> %s\n", text.c_str());
       return use("PS", text);
     }
-    case CmdMTmemory: {
-      WaitSemaforoTuneval(works);
-      if (works.amp.hooks.LoadTuneFromMEM != nullptr) works.amp.hooks.LoadTuneFromMEM(works);
-      atu.tunerBypassed = 0;
-      std::string text = tuneWrite(works);
-      StopSemaforoTuneval(works);
-      return use("MT", text);
-    }
+    case CmdMTmemory:
+      return use("MT", lockedTuneWrite(works, 0, [&] {
+        if (works.amp.hooks.LoadTuneFromMEM != nullptr) works.amp.hooks.LoadTuneFromMEM(works);
+      }));
     case CmdSF: {
       std::string text = format("SF30000%02x;", static_cast<unsigned>(works.bands.filterMask.load()));
       trace(">> %s\n", text.c_str());
@@ -296,26 +310,13 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
     case CmdER1: return use("ER", "ER0001;");
     case CmdER2: return use("ER", "ER0002;");
     case CmdER3: return use("ER", "ER0003;");
-    case CmdMTbypass: {
-      WaitSemaforoTuneval(works);
-      atu.tunerBypassed = 1;
-      uint32_t value = atu.tuneValue.load();
-      value |= 0x10000u;
-      value &= ~((1u << 18) | (1u << 23));
-      atu.tuneValue = value;
-      std::string text = tuneWrite(works);
-      StopSemaforoTuneval(works);
-      return use("MT", text);
-    }
-    case CmdMTdefault: {
-      WaitSemaforoTuneval(works);
-      atu.tunerBypassed = 0;
-      atu.tuneValue = 0x800000u;
-      atu.tuneL = 0;
-      atu.tuneC = 0;
-      std::string text = tuneWrite(works);
+    case CmdMTbypass:  // bypass keeping L and C
+      return use("MT", lockedTuneWrite(works, 1, [&] {
+        atu.tuneValue = (atu.tuneValue.load() | 0x10000u) & ~((1u << 18) | (1u << 23));
+      }));
+    case CmdMTdefault: {  // CL network, L 0, C 0
+      std::string text = lockedTuneWrite(works, 0, [&] { resetTune(atu, 0x800000u); });
       trace(">>WR MEM TUNE_DEFAULT: %s\n", text.c_str());
-      StopSemaforoTuneval(works);
       return use("MT", text);
     }
     case CmdFNcpu: {
@@ -328,16 +329,8 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
       trace("--------------------------------------------- MOLTIPLICATORE %s \n", text.c_str());
       return use("CM", text);
     }
-    case CmdMTbypassZero: {
-      WaitSemaforoTuneval(works);
-      atu.tunerBypassed = 1;
-      atu.tuneValue = 0x10000u;
-      atu.tuneL = 0;
-      atu.tuneC = 0;
-      std::string text = tuneWrite(works);
-      StopSemaforoTuneval(works);
-      return use("MT", text);
-    }
+    case CmdMTbypassZero:  // bypass with L 0, C 0
+      return use("MT", lockedTuneWrite(works, 1, [&] { resetTune(atu, 0x10000u); }));
     default: return {};
   }
 }

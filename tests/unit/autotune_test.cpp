@@ -52,13 +52,7 @@ struct Load {
 class AutotuneTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InitGlobalVar(w());
-    initErrorTable(w());
-    w().errors.errorsMuted = 0;
-    w().amp.statusValid = 1;
-    w().amp.KostPWRIN = 150;
-    w().amp.KostFORW = 140;
-    w().amp.KostREFL = 100;
+    testing::prepareLinkedWorks(w());
     w().set.AutoTuneMode = 1;
     w().set.AutoTuneMaxCicli = 0;
     w().atu.tunerBypassed = 0;

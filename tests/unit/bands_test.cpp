@@ -10,6 +10,7 @@
 #include "bands/bands.h"
 #include "core/works.h"
 #include "errors/errors.h"
+#include "tests/unit/fake_micro.h"
 #include "tests/unit/test_support.h"
 
 namespace corvid {
@@ -29,12 +30,7 @@ class BandsTest : public ::testing::Test {
     wireBands(w());
     root.addProgram("rm", "for f; do case \"$f\" in -*) ;; *) /bin/rm -f \"$f\";; esac; done\n");
   }
-  std::vector<std::string> queued() {
-    std::vector<std::string> texts;
-    char letters[2];
-    for (int i; (i = w().amp.cmdQueue.pop()) >= 0;) texts.push_back(buildCommand(w(), i, letters));
-    return texts;
-  }
+  std::vector<std::string> queued() { return testing::drainQueue(w()); }
   BandRow row(int i) { return w().bands.bands.get().rows[static_cast<size_t>(i)]; }
   Works& w() { return *works_; }
 

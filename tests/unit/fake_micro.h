@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "amp/link.h"
+#include "core/works.h"
+#include "errors/errors.h"
 #include "platform/serial.h"
 
 namespace corvid::testing {
@@ -65,5 +67,25 @@ class FakeMicro final : public platform::ByteStream {
 
 // A plausible answer to every command of the link, status included.
 std::string defaultReply(const std::string& command);
+
+// The texts of the commands queued so far; the queue is left empty.
+inline std::vector<std::string> drainQueue(Works& works) {
+  std::vector<std::string> texts;
+  char letters[2];
+  for (int i; (i = works.amp.cmdQueue.pop()) >= 0;) texts.push_back(buildCommand(works, i, letters));
+  return texts;
+}
+
+// A record as the link has it once the amplifier has answered its start-up: errors can
+// be raised, status replies are decoded, the default calibration offsets.
+inline void prepareLinkedWorks(Works& works) {
+  InitGlobalVar(works);
+  initErrorTable(works);
+  works.errors.errorsMuted = 0;
+  works.amp.statusValid = 1;
+  works.amp.KostPWRIN = 150;
+  works.amp.KostFORW = 140;
+  works.amp.KostREFL = 100;
+}
 
 }  // namespace corvid::testing

@@ -7,6 +7,7 @@
 #include "amp/link.h"
 #include "core/works.h"
 #include "errors/errors.h"
+#include "tests/unit/fake_micro.h"
 #include "tests/unit/test_support.h"
 
 namespace corvid {
@@ -30,12 +31,7 @@ class RulesTest : public ::testing::Test {
     w().amp.lastFanSent = 0;
   }
   // Commands queued since the last call, as texts.
-  std::vector<std::string> queued() {
-    std::vector<std::string> texts;
-    char letters[2];
-    for (int i; (i = w().amp.cmdQueue.pop()) >= 0;) texts.push_back(buildCommand(w(), i, letters));
-    return texts;
-  }
+  std::vector<std::string> queued() { return testing::drainQueue(w()); }
   // Sets the temperature, runs the fan rule and sends what it queued.
   std::vector<std::string> fanAt(float t) {
     w().amp.temp1 = t;

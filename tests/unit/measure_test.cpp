@@ -9,6 +9,7 @@
 #include "amp/link.h"
 #include "core/works.h"
 #include "errors/errors.h"
+#include "tests/unit/fake_micro.h"
 #include "tests/unit/test_support.h"
 
 namespace corvid {
@@ -21,13 +22,7 @@ using testing::TempRoot;
 class MeasureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InitGlobalVar(w());
-    initErrorTable(w());
-    w().errors.errorsMuted = 0;
-    w().amp.statusValid = 1;
-    w().amp.KostPWRIN = 150;
-    w().amp.KostFORW = 140;
-    w().amp.KostREFL = 100;
+    testing::prepareLinkedWorks(w());
   }
   // Decodes a status reply built from its fields.
   void status(int a, int b, int in, int fwd, int refl, int current, int t1, int t2, int alarms,
@@ -37,12 +32,7 @@ class MeasureTest : public ::testing::Test {
                   current, t1, t2, alarms & 0xF, (alarms >> 4) & 0xF, c);
     DecodeCatCmd(w(), text, static_cast<int>(std::strlen(text)) + 2);
   }
-  std::vector<std::string> queued() {
-    std::vector<std::string> texts;
-    char letters[2];
-    for (int i; (i = w().amp.cmdQueue.pop()) >= 0;) texts.push_back(buildCommand(w(), i, letters));
-    return texts;
-  }
+  std::vector<std::string> queued() { return testing::drainQueue(w()); }
   Works& w() { return *works_; }
 
   TempRoot root;
