@@ -1,13 +1,16 @@
-// corvid-bench: prepares a bench root, starts "corvid --root DIR" and shows its log.
+// corvid-bench: prepares a bench root, starts the amplifier micro simulator on the
+// controller's amplifier line, starts "corvid --root DIR" and shows its log.
 //
 //   corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]
 //                [--scenario NAME] [--fault WORD]... [--list-scenarios]
 //
 // The controller's standard error (its syslog copy and trace lines) is streamed line by
-// line to standard output. SIGINT, SIGTERM or SIGHUP stop the controller (SIGTERM, then
-// SIGKILL after 3 s) and the bench exits with 0. When the controller ends by itself the
-// bench exits with its status (128 + N when signal N ended it). Usage and preparation
-// errors exit with 2.
+// line to standard output; the traffic on the amplifier line goes to
+// DIR/var/log/amp-wire.log. A benchmark scenario stops the controller after its
+// measurement and prints its figures. SIGINT, SIGTERM or SIGHUP stop the controller
+// (SIGTERM, then SIGKILL after 3 s) and the bench exits with 0. When the controller
+// ends by itself the bench exits with its status (128 + N when signal N ended it).
+// Usage and preparation errors exit with 2.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,13 +20,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "sim/amp_simulator.h"
 #include "sim/bench_root.h"
 #include "sim/child_process.h"
+#include "sim/poll_figures.h"
 #include "sim/scenarios.h"
 
 namespace fs = std::filesystem;
@@ -51,15 +58,18 @@ struct Options {
 };
 
 void usage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]\n"
-               "                    [--scenario NAME] [--fault WORD]... [--list-scenarios]\n"
-               "  --dir DIR        the bench root (default ./bench-root); its opt/set is kept\n"
-               "  --corvid PATH    the controller (default: ../app/corvid beside this program)\n"
-               "  --standin PATH   the stand-in programs' binary (default: beside this program)\n"
-               "  --fresh          wipe DIR/opt/set first (factory start)\n"
-               "  --scenario NAME  what runs around the controller (default: default)\n"
-               "  --fault WORD     make stand-in calls fail: mount-rw, mount-ro, my_temp, ...\n");
+  std::fprintf(
+      out,
+      "usage: corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]\n"
+      "                    [--scenario NAME] [--fault WORD]... [--list-scenarios]\n"
+      "  --dir DIR        the bench root (default ./bench-root); its opt/set is kept\n"
+      "  --corvid PATH    the controller (default: ../app/corvid beside this program)\n"
+      "  --standin PATH   the stand-in programs' binary (default: beside this program)\n"
+      "  --fresh          wipe DIR/opt/set first (factory start)\n"
+      "  --scenario NAME  what runs around the controller (default: default)\n"
+      "  --fault WORD     make stand-in calls fail: mount-rw, mount-ro, my_temp, ...,\n"
+      "                   or the amplifier micro: amp-silent, amp-refuse:ST, amp-temp1:75,\n"
+      "                   ... (DIR/bench/faults can be edited while the bench runs)\n");
 }
 
 void message(const char* format, const std::string& text) {
@@ -153,7 +163,9 @@ bool readAvailable(int fd, LineStream& lines, bool& outputGone) {
   return true;
 }
 
-int runBench(ChildProcess& child) {
+// Runs until the controller ends, a stop signal comes, or finished() says so (checked
+// every 200 ms when given).
+int runBench(ChildProcess& child, const std::function<bool()>& finished) {
   LineStream lines;
   int errFd = child.stderrFd();
   ::fcntl(errFd, F_SETFL, ::fcntl(errFd, F_GETFL) | O_NONBLOCK);
@@ -163,6 +175,7 @@ int runBench(ChildProcess& child) {
     const int ready = ::poll(fds, errFd >= 0 ? 2 : 1, 200);
     if (ready < 0 && errno != EINTR) break;
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) break;  // a stop signal
+    if (finished && finished()) break;
     if (errFd >= 0 && ready > 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
       if (!readAvailable(errFd, lines, outputGone)) errFd = -1;  // the child closed it
     }
@@ -186,6 +199,16 @@ int runBench(ChildProcess& child) {
   return 0;
 }
 
+// The controller's amplifier line: LinPort of the root's settings, else the default.
+std::string linPortOf(const BenchRoot& root) {
+  std::ifstream setup(root.under("/opt/set/setup.txt"));
+  for (std::string line; std::getline(setup, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.starts_with("LinPort: ") && line.size() > 9 && line[9] == '/') return line.substr(9);
+  }
+  return "/dev/ttyAMA0";
+}
+
 fs::path besideThisProgram(const fs::path& relative) {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
@@ -205,7 +228,7 @@ int main(int argc, char** argv) {
   }
   if (options.listScenarios) {
     for (const Scenario& scenario : scenarios()) {
-      std::printf("%-12.*s %.*s\n", static_cast<int>(scenario.name.size()), scenario.name.data(),
+      std::printf("%-15.*s %.*s\n", static_cast<int>(scenario.name.size()), scenario.name.data(),
                   static_cast<int>(scenario.summary.size()), scenario.summary.data());
     }
     return 0;
@@ -254,6 +277,19 @@ int main(int argc, char** argv) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  AmpSimulatorOptions microOptions;
+  microOptions.root = root.dir();
+  microOptions.linPort = linPortOf(root);
+  AmpSimulator micro(microOptions);
+  scenario->setupMicro(micro);
+  if (!micro.start(error)) {
+    std::fprintf(stderr, "corvid-bench: amplifier micro: %s\n", error.c_str());
+    return 2;
+  }
+  message("amplifier micro on %s", micro.slavePath() + " (" + micro.linkPath().string() + ")");
+  message("wire log %s", root.under("/var/log/amp-wire.log").string());
+  for (const std::string& err : micro.faultsFileErrors()) message("warning: %s", err);
+
   ChildOptions child;
   child.argv = {fs::absolute(options.corvid, ec).string(), "--root", root.dir().string()};
   child.group = ProcessGroup::Own;
@@ -263,5 +299,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "corvid-bench: %s\n", error.c_str());
     return 2;
   }
-  return runBench(*corvid);
+  std::function<bool()> finished;
+  if (scenario->measure.count() > 0) {
+    finished = [&micro, measure = scenario->measure] {
+      const std::optional<std::chrono::steady_clock::time_point> end =
+          startupEnd(micro.wire().since());
+      return end && std::chrono::steady_clock::now() >= *end + measure;
+    };
+  }
+  const int status = runBench(*corvid, finished);
+  corvid.reset();  // the controller first, then its micro
+  micro.stop();
+  if (scenario->measure.count() > 0) {
+    const std::string figures = formatFigures(
+        measurePolls(micro.wire().since(),
+                     std::chrono::duration_cast<std::chrono::milliseconds>(scenario->measure)));
+    std::fputs(figures.c_str(), stdout);
+    const SimulatorCounters counters = micro.counters();
+    std::printf("  frames %zu, bad frames %zu, replies %zu, refused by the micro %d\n",
+                counters.frames, counters.badFrames, counters.replies, counters.refused);
+  }
+  return status;
 }

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "sim/faults.h"
+#include "sim/micro_faults.h"
 #include "sim/standins.h"
 
 namespace corvid::bench {
@@ -188,7 +189,7 @@ std::string writeBenchFiles(const BenchRoot& root, const PrepareOptions& options
   std::string faults;
   for (const std::string& word : options.faults) faults += word + '\n';
   std::vector<std::string> faultErrors;
-  Faults::parse(faults, &faultErrors);
+  microFaultsOf(Faults::parse(faults, &faultErrors), &faultErrors);
   if (!faultErrors.empty()) return faultErrors.front();
   if (std::string err = writeFileAtomically(root.faultsFile(), faults); !err.empty()) {
     return err;

@@ -80,6 +80,10 @@ CorvidRun::CorvidRun(const RunOptions& options) {
   root_ = std::move(result.root);
 }
 
+void CorvidRun::stop() {
+  if (child_) child_->stop();
+}
+
 CorvidRun::~CorvidRun() {
   if (child_) child_->stop();
   stopReading_ = true;
@@ -180,6 +184,28 @@ std::vector<std::string> CorvidRun::threadNames() const {
     names.push_back(*comm);
   }
   return names;
+}
+
+MicroRun::MicroRun(const RunOptions& options) : run_(options) {
+  // Without a prepared root the simulator gets a folder that does not exist, and its
+  // start fails: the test has its failure already.
+  AmpSimulatorOptions micro;
+  micro.root = run_.prepared() ? run_.root().dir() : fs::path("/nonexistent");
+  micro_.emplace(micro);
+}
+
+MicroRun::~MicroRun() {
+  run_.stop();
+  micro_->stop();
+}
+
+bool MicroRun::start() {
+  std::string error;
+  if (!micro_->start(error)) {
+    ADD_FAILURE() << "amplifier micro simulator: " << error;
+    return false;
+  }
+  return run_.start();
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

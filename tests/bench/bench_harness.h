@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/amp_simulator.h"
 #include "sim/bench_root.h"
 #include "sim/child_process.h"
 
@@ -69,6 +70,8 @@ class CorvidRun {
   bool start();
   pid_t pid() const { return child_ ? child_->pid() : -1; }
   bool alive() { return child_ && child_->running(); }
+  // Stops the controller (it is also stopped at the end of the run).
+  void stop();
 
   // Waits until the captured log holds text; false after the timeout or when the log
   // ended without it.
@@ -91,6 +94,26 @@ class CorvidRun {
   std::condition_variable changed_;
   std::string log_;
   bool logEnded_ = false;
+};
+
+// The controller with the amplifier micro simulator on its line. The simulator is made
+// with the run, so that a test can set it up before start(); it starts before the
+// controller and stops after it.
+class MicroRun {
+ public:
+  explicit MicroRun(const RunOptions& options = {});
+  ~MicroRun();
+  MicroRun(const MicroRun&) = delete;
+  MicroRun& operator=(const MicroRun&) = delete;
+
+  CorvidRun& corvid() { return run_; }
+  AmpSimulator& micro() { return *micro_; }
+  // False (with a test failure added) when either cannot start.
+  bool start();
+
+ private:
+  CorvidRun run_;
+  std::optional<AmpSimulator> micro_;
 };
 
 // Polls condition every 20 ms until it holds; false after the timeout.
