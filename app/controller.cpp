@@ -12,6 +12,8 @@
 #include "bands/bands.h"
 #include "core/works.h"
 #include "errors/errors.h"
+#include "gfx/picture.h"
+#include "gfx/text.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "trx/trx.h"
@@ -96,6 +98,7 @@ void remoteOrLocalStart(Works& works) {
 
 void shutdown(Works& works) {
   trace("Close..\n");
+  showClosing(works);
   sleepMs(2000);
   logInfo("Communicator operations end");
   joinThreads(works);
@@ -114,6 +117,7 @@ void wireSubsystems(Works& works) {
   CoreHooks& hooks = works.core.hooks;
   hooks.DeleteErrore = &DeleteErrore;
   hooks.InitMicroCmd = &InitMicroCmd;
+  hooks.showLoading = &showLoading;
   wireTuner(works);
   wireBands(works);
   wireTrx(works);
@@ -123,6 +127,8 @@ int runController(Works& works) {
   trace("START Main ----------------------------------------------------------------\n");
   trace("CORVID version %s\n", kVersion);
   logInfo("CORVID version %s", kVersion);
+
+  works.gfx.fb = fbInit();
 
   installSignalHandlers();
 
@@ -158,6 +164,8 @@ int runController(Works& works) {
   works.atu.lastBandApplied = -1;
   trace("ModeWorkIdx %i \n", works.bands.freqInterface.load());
 
+  loadPanelFonts();
+
   startTableThread(works, ThreadId::GPIO);
   sleepMs(1000);
   CmandoTinyconAttesaStato(works, 197);
@@ -170,6 +178,7 @@ int runController(Works& works) {
   works.core.lastActivity = static_cast<int64_t>(std::time(nullptr));
 
   works.core.splashName.set(works.amp.ampModel.load() == '1' ? "start120" : "start");
+  showBackground(works);
 
   works.core.startInitThread = 1;
   startTableThread(works, ThreadId::LoadThread);
@@ -180,6 +189,7 @@ int runController(Works& works) {
   startTableThread(works, ThreadId::AggFWThread);
 
   works.core.splashName.set("statusB");
+  showBackground(works);
   {
     PexParams pex;
     getParameters(pex, works);
