@@ -1,0 +1,299 @@
+#include "sim/extio_sim.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+namespace corvid::bench {
+
+namespace {
+
+constexpr uint8_t kTypeFft = 0;
+constexpr uint8_t kTypeRecord = 1;
+constexpr size_t kBins = 1024;
+constexpr double kBinHz = 187.5;
+constexpr size_t kTunedBin = 512;
+constexpr int kLevelOffset = 192;  // byte = dB + 192
+constexpr size_t kOutLimit = 8 * 1024;  // bytes waiting for the controller at most (under 1 s)
+constexpr size_t kCommandsKept = 1000;
+constexpr auto kFaultsFilePeriod = std::chrono::milliseconds(200);
+
+// Where the bands usually have signals: the digital-mode windows and a few beacons.
+constexpr std::array<uint32_t, 12> kSignals = {
+    1'840'000, 3'573'000, 7'074'000, 7'047'500, 10'136'000, 14'074'000,
+    14'100'000, 18'100'000, 21'074'000, 24'915'000, 28'074'000, 50'313'000,
+};
+
+struct ModeValue {
+  StationMode mode;
+  uint8_t value;
+};
+constexpr std::array<ModeValue, 7> kModeValues = {{
+    {StationMode::Lsb, 4}, {StationMode::Usb, 6}, {StationMode::Cw, 2}, {StationMode::Cwr, 3},
+    {StationMode::Am, 1}, {StationMode::Fm, 5}, {StationMode::Dig, 7},
+}};
+
+// n digits (0x30 + value), most significant first.
+void appendDigits(std::vector<uint8_t>& out, uint32_t value, int n) {
+  for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(0x30 + ((value >> (4 * i)) & 0x0F)));
+}
+
+ExtIoFaults merged(const ExtIoFaults& a, const ExtIoFaults& b) {
+  return {a.silent || b.silent, a.junk || b.junk, a.oversized || b.oversized};
+}
+
+}  // namespace
+
+uint8_t extIoModeValue(StationMode mode) {
+  for (const ModeValue& m : kModeValues) {
+    if (m.mode == mode) return m.value;
+  }
+  return 6;
+}
+
+std::vector<uint8_t> extIoFrame(uint8_t type, uint8_t kind, std::span<const uint8_t> payload) {
+  std::vector<uint8_t> frame = {type, kind};
+  const size_t n = payload.size();
+  for (int i = 0; i < 4; ++i) frame.push_back(static_cast<uint8_t>(0x30 + ((n >> (4 * i)) & 0x0F)));
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  return frame;
+}
+
+std::vector<uint8_t> ExtIoRadio::record(bool vfoBRecord) const {
+  const StationState s = station_.get();
+  std::vector<uint8_t> r;
+  const bool memory = s.memory;
+  const uint32_t freq = memory ? s.memoryFreq : vfoBRecord ? s.freqB : s.freqA;
+  const StationMode mode = vfoBRecord ? s.modeB : s.modeA;
+  r.push_back(static_cast<uint8_t>((s.vfoB ? 0x20 : 0) | (!memory && vfoBRecord ? 0x10 : 0) |
+                                   (memory ? 0x01 : 0)));
+  appendDigits(r, freq, 8);
+  r.push_back(static_cast<uint8_t>(0x80 | (s.transmitting() ? 0x40 : 0) | (s.split ? 0x20 : 0) |
+                                   extIoModeValue(mode)));
+  r.push_back(0x41);  // main volume, audio gate open
+  r.push_back(static_cast<uint8_t>(0x40 | (s.antennaInput != 0 ? 0x20 : 0) | (s.pttOut ? 0x10 : 0) | 3));
+  r.push_back(0x80 | (4 << 3) | 0x01);  // filter kind 0, filters 1 and 4
+  r.push_back(0x40 | 0x02);             // filter 2
+  r.push_back(0x30);                    // noise reduction off
+  r.push_back(0x30);                    // noise blanker off
+  r.push_back(0x60 | 9);
+  r.push_back(0x60 | 4);
+  r.push_back(0x30 | 2);
+  r.push_back(0x60 | (1 << 2) | 1);
+  r.push_back(0x40 | (1 << 1) | 1);     // antenna 1, no attenuator, no preamp
+  r.push_back(static_cast<uint8_t>(-80 + 211));  // level
+  r.push_back(40);                      // volume
+  appendDigits(r, 2500, 3);             // shift
+  appendDigits(r, 0, 5);                // offset
+  return r;
+}
+
+std::vector<uint8_t> ExtIoRadio::spectrum() {
+  const StationState s = station_.get();
+  const double tuned = s.displayFreq();
+  std::vector<uint8_t> bins(kBins);
+  for (uint8_t& bin : bins) {
+    // xorshift32: a noise floor of -114 dB +/- 3 dB.
+    noise_ ^= noise_ << 13;
+    noise_ ^= noise_ >> 17;
+    noise_ ^= noise_ << 5;
+    bin = static_cast<uint8_t>(-114 + kLevelOffset - 3 + static_cast<int>(noise_ % 7));
+  }
+  for (uint32_t signal : kSignals) {
+    const double offset = (signal - tuned) / kBinHz;
+    const long centre = std::lround(static_cast<double>(kTunedBin) + offset);
+    for (long b = centre - 2; b <= centre + 2; ++b) {
+      if (b < 0 || b >= static_cast<long>(kBins)) continue;
+      const int level = b == centre ? -50 : std::labs(b - centre) == 1 ? -62 : -80;
+      bins[static_cast<size_t>(b)] = static_cast<uint8_t>(std::max<int>(bins[static_cast<size_t>(b)], level + kLevelOffset));
+    }
+  }
+  return bins;
+}
+
+std::vector<uint8_t> ExtIoRadio::cycle(const ExtIoFaults& faults) {
+  std::vector<uint8_t> out;
+  if (faults.silent) return out;
+  ++cycles_;
+  const StationState s = station_.get();
+  if (faults.junk) {
+    const std::vector<uint8_t> junk = {0xFF, 0x80, 0x7E, 7, 'x', '0', '0', '0', '0', 1, '0', '3', '0', '0', '0'};
+    out.insert(out.end(), junk.begin(), junk.end());
+  }
+  if (faults.oversized) {
+    std::vector<uint8_t> frame = extIoFrame(kTypeRecord, '1', record(s.vfoB));
+    std::fill(frame.begin() + 2, frame.begin() + 6, static_cast<uint8_t>('?'));
+    out.insert(out.end(), frame.begin(), frame.end());
+  }
+  auto add = [&](uint8_t type, uint8_t kind, const std::vector<uint8_t>& payload) {
+    const std::vector<uint8_t> frame = extIoFrame(type, kind, payload);
+    out.insert(out.end(), frame.begin(), frame.end());
+  };
+  add(kTypeRecord, '1', record(s.vfoB));
+  ++counters_.records;
+  if (!s.memory && cycles_ % 2 == 0) {
+    add(kTypeRecord, '1', record(!s.vfoB));
+    ++counters_.records;
+  }
+  add(kTypeFft, '0', spectrum());
+  ++counters_.spectra;
+  return out;
+}
+
+void ExtIoRadio::take(std::span<const uint8_t> bytes) {
+  for (uint8_t byte : bytes) {
+    if (byte == ';') {
+      command(pending_);
+      pending_.clear();
+    } else if (byte >= 0x20 && byte < 0x7F && pending_.size() < 32) {
+      pending_ += static_cast<char>(byte);
+    } else {
+      pending_.clear();  // not a command: start again at the next one
+    }
+  }
+}
+
+void ExtIoRadio::command(const std::string& text) {
+  counters_.commands.push_back(text);
+  if (counters_.commands.size() > kCommandsKept) counters_.commands.erase(counters_.commands.begin());
+  if (text == "RX") {
+    station_.update([](StationState& s) {
+      s.tuneCarrier = false;
+      s.ptt = false;
+    });
+  } else if (text == "TX2") {
+    station_.update([](StationState& s) { s.tuneCarrier = true; });
+  } else if (text == "PT00") {
+    station_.setPttOut(false);
+  } else if (text.size() == 6 && text.starts_with("TQ") &&
+             std::all_of(text.begin() + 2, text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const int mw = std::atoi(text.c_str() + 2);
+    station_.update([mw](StationState& s) { s.carrierWatts = mw / 1000.0; });
+  }
+  // "TU120" sets the tune timing: nothing to model.
+}
+
+ExtIoSimulator::ExtIoSimulator(ExtIoOptions options)
+    : options_(std::move(options)),
+      station_(options_.station ? options_.station : std::make_shared<Station>()),
+      radio_(*station_) {}
+
+ExtIoSimulator::~ExtIoSimulator() { stop(); }
+
+std::filesystem::path ExtIoSimulator::linkPath() const {
+  return options_.root / std::filesystem::path(options_.port).relative_path();
+}
+
+bool ExtIoSimulator::start(std::string& error) {
+  if (thread_.joinable()) return true;
+  if (!waker_.ok()) {
+    error = "no wake-up pipe";
+    return false;
+  }
+  std::optional<TrxLine> opened = TrxLine::open(linkPath(), error);
+  if (!opened) return false;
+  line_.emplace(std::move(*opened));
+  stopRequested_ = false;
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+void ExtIoSimulator::stop() {
+  if (thread_.joinable()) {
+    stopRequested_ = true;
+    waker_.wake();
+    thread_.join();
+  }
+  line_.reset();
+}
+
+void ExtIoSimulator::setFaults(ExtIoFaults faults) {
+  std::scoped_lock lock(mutex_);
+  apiFaults_ = faults;
+}
+
+ExtIoFaults ExtIoSimulator::faults() const {
+  std::scoped_lock lock(mutex_);
+  return merged(apiFaults_, fileFaults_);
+}
+
+ExtIoCounters ExtIoSimulator::counters() const {
+  std::scoped_lock lock(mutex_);
+  return radio_.counters();
+}
+
+void ExtIoSimulator::inject(std::vector<uint8_t> bytes) {
+  std::scoped_lock lock(mutex_);
+  injected_.insert(injected_.end(), bytes.begin(), bytes.end());
+  waker_.wake();
+}
+
+void ExtIoSimulator::readFaultsFile() {
+  ExtIoFaults file;
+  for (const std::string& word : faultWords(options_.root, "extio-")) {
+    if (word == "silent") file.silent = true;
+    if (word == "junk") file.junk = true;
+    if (word == "oversized") file.oversized = true;
+  }
+  std::scoped_lock lock(mutex_);
+  fileFaults_ = file;
+}
+
+void ExtIoSimulator::queue(const std::vector<uint8_t>& bytes) {
+  if (out_.size() + bytes.size() > kOutLimit) {
+    std::scoped_lock lock(mutex_);
+    ++radio_.counters().dropped;
+    return;
+  }
+  out_.insert(out_.end(), bytes.begin(), bytes.end());
+}
+
+void ExtIoSimulator::run() {
+  using Clock = std::chrono::steady_clock;
+  const auto period = std::chrono::milliseconds(std::max(options_.cycleMs, 1));
+  auto nextCycle = Clock::now();
+  auto nextFaultsCheck = Clock::now();
+  std::array<uint8_t, 256> buffer{};
+  std::vector<uint8_t> chunk;
+  while (!stopRequested_) {
+    auto now = Clock::now();
+    if (options_.watchFaultsFile && now >= nextFaultsCheck) {
+      readFaultsFile();
+      nextFaultsCheck = now + kFaultsFilePeriod;
+    }
+    std::vector<uint8_t> bytes;
+    {
+      std::scoped_lock lock(mutex_);
+      bytes.swap(injected_);
+      if (now >= nextCycle) {
+        const std::vector<uint8_t> cycle = radio_.cycle(merged(apiFaults_, fileFaults_));
+        bytes.insert(bytes.end(), cycle.begin(), cycle.end());
+        nextCycle += period;
+        if (nextCycle < now) nextCycle = now + period;  // fell behind: no burst to catch up
+      }
+    }
+    if (!bytes.empty()) queue(bytes);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle - Clock::now());
+    const int timeout = static_cast<int>(std::clamp<long>(wait.count(), 0, 50));
+    const short events = waitLine(*line_, waker_, timeout, !out_.empty());
+    if (stopRequested_) break;
+    if ((events & POLLIN) != 0) {
+      const long n = line_->read(buffer);
+      if (n > 0) {
+        std::scoped_lock lock(mutex_);
+        radio_.take(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
+      }
+    }
+    if (!out_.empty()) {
+      chunk.assign(out_.begin(), out_.begin() + static_cast<long>(std::min<size_t>(out_.size(), 4096)));
+      const long n = line_->write(chunk);
+      if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
+    }
+  }
+}
+
+}  // namespace corvid::bench

@@ -1,0 +1,141 @@
+// The maker's transceiver on its EXT IO port: streams parameter records and 1024-bin
+// FFT messages on a pseudo-terminal linked at DIR/dev/VORNSER (the controller's
+// SerPort), and obeys the text commands the amplifier sends back. Its state is a
+// Station's.
+//
+// A message: type byte, kind character, four length digits least significant first
+// (each 0x30 + value), payload. Every 100 ms it sends a parameter record (type 1, kind
+// '1', 31 bytes) of the active VFO (or of the memory channel in use), every second
+// cycle also one of the other VFO, and an FFT (type 0, kind '0', 1024 bins of 187.5 Hz,
+// the tuned frequency at bin 512, each byte the level in dB + 192: a noise floor near
+// -114 dB with the band's usual signals).
+//
+// Record bytes: 0 flags (bit 5 VFO B active, bit 4 this record is VFO B's, bit 0 memory);
+// 1..8 the frequency, eight hexadecimal digits most significant first; 9 0x80 | transmit
+// << 6 | split << 5 | mode (LSB 4, USB 6, CW 2, CWR 3, AM 1, FM 5, DIG 7); 10 0x41 (audio
+// gate open); 11 0x40 | antenna input << 5 | PTT-out request << 4 | squelch; 12..20 the
+// receiver's filters, noise reduction, settings, attenuator; 21 level + 211; 22 volume;
+// 23..25 the shift (2500 Hz) and 26..30 the offset (0), as digits.
+//
+// Commands: "RX;" back to receive (carrier and PTT off), "TU120;" tune set-up, "TX2;" a
+// tune carrier at the "TQ%04i;" power (mW), "PT00;" the PTT-out request answered.
+//
+// Faults (the API, or words of DIR/bench/faults read every 200 ms):
+//   extio-silent     nothing is sent (commands are still obeyed)
+//   extio-junk       every cycle starts with bytes that are no message: bytes above 14,
+//                    a type 7 header, a parameter type with the FFT kind
+//   extio-oversized  every cycle starts with a record whose length reads 0xFFFF
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/station.h"
+#include "sim/trx_line.h"
+
+namespace corvid::bench {
+
+struct ExtIoFaults {
+  bool silent = false;
+  bool junk = false;
+  bool oversized = false;
+  bool operator==(const ExtIoFaults&) const = default;
+};
+
+struct ExtIoCounters {
+  size_t records = 0;
+  size_t spectra = 0;
+  size_t dropped = 0;  // cycles not sent: the controller did not read the line
+  std::vector<std::string> commands;  // as received, without ';' (the last 1000)
+};
+
+uint8_t extIoModeValue(StationMode mode);
+
+// One message: type, kind, length digits, payload.
+std::vector<uint8_t> extIoFrame(uint8_t type, uint8_t kind, std::span<const uint8_t> payload);
+
+// The protocol without the line.
+class ExtIoRadio {
+ public:
+  explicit ExtIoRadio(Station& station) : station_(station) {}
+  // The 31-byte record of VFO B (vfoBRecord) or A, or of the memory channel in use.
+  std::vector<uint8_t> record(bool vfoBRecord) const;
+  // 1024 bins around the shown frequency.
+  std::vector<uint8_t> spectrum();
+  // The bytes of one 100 ms cycle.
+  std::vector<uint8_t> cycle(const ExtIoFaults& faults);
+  // Bytes from the controller: commands end with ';'.
+  void take(std::span<const uint8_t> bytes);
+  ExtIoCounters& counters() { return counters_; }
+  const ExtIoCounters& counters() const { return counters_; }
+
+ private:
+  void command(const std::string& text);
+
+  Station& station_;
+  ExtIoCounters counters_;
+  std::string pending_;
+  uint32_t noise_ = 0x9E3779B9u;
+  uint64_t cycles_ = 0;
+};
+
+struct ExtIoOptions {
+  std::filesystem::path root;          // the bench root (absolute)
+  std::string port = "/dev/VORNSER";   // taken under root
+  bool watchFaultsFile = true;
+  int cycleMs = 100;
+  std::shared_ptr<Station> station;    // a new one when empty
+};
+
+class ExtIoSimulator {
+ public:
+  explicit ExtIoSimulator(ExtIoOptions options);
+  ~ExtIoSimulator();
+  ExtIoSimulator(const ExtIoSimulator&) = delete;
+  ExtIoSimulator& operator=(const ExtIoSimulator&) = delete;
+
+  bool start(std::string& error);
+  void stop();
+
+  Station& station() { return *station_; }
+  std::shared_ptr<Station> sharedStation() const { return station_; }
+  std::filesystem::path linkPath() const;
+
+  void setFaults(ExtIoFaults faults);
+  ExtIoFaults faults() const;
+  ExtIoCounters counters() const;
+  // Sends bytes as they are, before the next cycle (malformed messages of a test).
+  void inject(std::vector<uint8_t> bytes);
+
+ private:
+  void run();
+  void readFaultsFile();
+  void queue(const std::vector<uint8_t>& bytes);
+
+  ExtIoOptions options_;
+  std::shared_ptr<Station> station_;
+  std::optional<TrxLine> line_;
+  TrxWaker waker_;
+  std::thread thread_;
+  std::atomic<bool> stopRequested_{false};
+
+  mutable std::mutex mutex_;  // faults, counters, the radio, injected bytes
+  ExtIoFaults apiFaults_;
+  ExtIoFaults fileFaults_;
+  ExtIoRadio radio_;
+  std::vector<uint8_t> injected_;
+
+  // Only the thread touches this.
+  std::deque<uint8_t> out_;
+};
+
+}  // namespace corvid::bench
