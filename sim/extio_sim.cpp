@@ -17,14 +17,14 @@ constexpr uint8_t kTypeRecord = 1;
 constexpr size_t kBins = 1024;
 constexpr double kBinHz = 187.5;
 constexpr size_t kTunedBin = 512;
-constexpr int kLevelOffset = 192;  // byte = dB + 192
+constexpr int kLevelOffset = 192;       // byte = dB + 192
 constexpr size_t kOutLimit = 8 * 1024;  // bytes waiting for the controller at most (under 1 s)
 constexpr size_t kCommandsKept = 1000;
 constexpr auto kFaultsFilePeriod = std::chrono::milliseconds(200);
 
 // Where the bands usually have signals: the digital-mode windows and a few beacons.
 constexpr std::array<uint32_t, 12> kSignals = {
-    1'840'000, 3'573'000, 7'074'000, 7'047'500, 10'136'000, 14'074'000,
+    1'840'000,  3'573'000,  7'074'000,  7'047'500,  10'136'000, 14'074'000,
     14'100'000, 18'100'000, 21'074'000, 24'915'000, 28'074'000, 50'313'000,
 };
 
@@ -33,13 +33,19 @@ struct ModeValue {
   uint8_t value;
 };
 constexpr std::array<ModeValue, 7> kModeValues = {{
-    {StationMode::Lsb, 4}, {StationMode::Usb, 6}, {StationMode::Cw, 2}, {StationMode::Cwr, 3},
-    {StationMode::Am, 1}, {StationMode::Fm, 5}, {StationMode::Dig, 7},
+    {StationMode::Lsb, 4},
+    {StationMode::Usb, 6},
+    {StationMode::Cw, 2},
+    {StationMode::Cwr, 3},
+    {StationMode::Am, 1},
+    {StationMode::Fm, 5},
+    {StationMode::Dig, 7},
 }};
 
 // n digits (0x30 + value), most significant first.
 void appendDigits(std::vector<uint8_t>& out, uint32_t value, int n) {
-  for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(0x30 + ((value >> (4 * i)) & 0x0F)));
+  for (int i = n - 1; i >= 0; --i)
+    out.push_back(static_cast<uint8_t>(0x30 + ((value >> (4 * i)) & 0x0F)));
 }
 
 ExtIoFaults merged(const ExtIoFaults& a, const ExtIoFaults& b) {
@@ -75,7 +81,8 @@ std::vector<uint8_t> ExtIoRadio::record(bool vfoBRecord) const {
   r.push_back(static_cast<uint8_t>(0x80 | (s.transmitting() ? 0x40 : 0) | (s.split ? 0x20 : 0) |
                                    extIoModeValue(mode)));
   r.push_back(0x41);  // main volume, audio gate open
-  r.push_back(static_cast<uint8_t>(0x40 | (s.antennaInput != 0 ? 0x20 : 0) | (s.pttOut ? 0x10 : 0) | 3));
+  r.push_back(
+      static_cast<uint8_t>(0x40 | (s.antennaInput != 0 ? 0x20 : 0) | (s.pttOut ? 0x10 : 0) | 3));
   r.push_back(0x80 | (4 << 3) | 0x01);  // filter kind 0, filters 1 and 4
   r.push_back(0x40 | 0x02);             // filter 2
   r.push_back(0x30);                    // noise reduction off
@@ -84,11 +91,11 @@ std::vector<uint8_t> ExtIoRadio::record(bool vfoBRecord) const {
   r.push_back(0x60 | 4);
   r.push_back(0x30 | 2);
   r.push_back(0x60 | (1 << 2) | 1);
-  r.push_back(0x40 | (1 << 1) | 1);     // antenna 1, no attenuator, no preamp
+  r.push_back(0x40 | (1 << 1) | 1);              // antenna 1, no attenuator, no preamp
   r.push_back(static_cast<uint8_t>(-80 + 211));  // level
-  r.push_back(40);                      // volume
-  appendDigits(r, 2500, 3);             // shift
-  appendDigits(r, 0, 5);                // offset
+  r.push_back(40);                               // volume
+  appendDigits(r, 2500, 3);                      // shift
+  appendDigits(r, 0, 5);                         // offset
   return r;
 }
 
@@ -109,7 +116,8 @@ std::vector<uint8_t> ExtIoRadio::spectrum() {
     for (long b = centre - 2; b <= centre + 2; ++b) {
       if (b < 0 || b >= static_cast<long>(kBins)) continue;
       const int level = b == centre ? -50 : std::labs(b - centre) == 1 ? -62 : -80;
-      bins[static_cast<size_t>(b)] = static_cast<uint8_t>(std::max<int>(bins[static_cast<size_t>(b)], level + kLevelOffset));
+      bins[static_cast<size_t>(b)] =
+          static_cast<uint8_t>(std::max<int>(bins[static_cast<size_t>(b)], level + kLevelOffset));
     }
   }
   return bins;
@@ -121,7 +129,8 @@ std::vector<uint8_t> ExtIoRadio::cycle(const ExtIoFaults& faults) {
   ++cycles_;
   const StationState s = station_.get();
   if (faults.junk) {
-    const std::vector<uint8_t> junk = {0xFF, 0x80, 0x7E, 7, 'x', '0', '0', '0', '0', 1, '0', '3', '0', '0', '0'};
+    const std::vector<uint8_t> junk = {0xFF, 0x80, 0x7E, 7,   'x', '0', '0', '0',
+                                       '0',  1,    '0',  '3', '0', '0', '0'};
     out.insert(out.end(), junk.begin(), junk.end());
   }
   if (faults.oversized) {
@@ -159,7 +168,8 @@ void ExtIoRadio::take(std::span<const uint8_t> bytes) {
 
 void ExtIoRadio::command(const std::string& text) {
   counters_.commands.push_back(text);
-  if (counters_.commands.size() > kCommandsKept) counters_.commands.erase(counters_.commands.begin());
+  if (counters_.commands.size() > kCommandsKept)
+    counters_.commands.erase(counters_.commands.begin());
   if (text == "RX") {
     station_.update([](StationState& s) {
       s.tuneCarrier = false;
@@ -170,7 +180,8 @@ void ExtIoRadio::command(const std::string& text) {
   } else if (text == "PT00") {
     station_.setPttOut(false);
   } else if (text.size() == 6 && text.starts_with("TQ") &&
-             std::all_of(text.begin() + 2, text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+             std::all_of(text.begin() + 2, text.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
     const int mw = std::atoi(text.c_str() + 2);
     station_.update([mw](StationState& s) { s.carrierWatts = mw / 1000.0; });
   }
@@ -182,7 +193,9 @@ ExtIoSimulator::ExtIoSimulator(ExtIoOptions options)
       station_(options_.station ? options_.station : std::make_shared<Station>()),
       radio_(*station_) {}
 
-ExtIoSimulator::~ExtIoSimulator() { stop(); }
+ExtIoSimulator::~ExtIoSimulator() {
+  stop();
+}
 
 std::filesystem::path ExtIoSimulator::linkPath() const {
   return options_.root / std::filesystem::path(options_.port).relative_path();
@@ -277,7 +290,8 @@ void ExtIoSimulator::run() {
       }
     }
     if (!bytes.empty()) queue(bytes);
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle - Clock::now());
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle - Clock::now());
     const int timeout = static_cast<int>(std::clamp<long>(wait.count(), 0, 50));
     const short events = waitLine(*line_, waker_, timeout, !out_.empty());
     if (stopRequested_) break;
@@ -289,7 +303,8 @@ void ExtIoSimulator::run() {
       }
     }
     if (!out_.empty()) {
-      chunk.assign(out_.begin(), out_.begin() + static_cast<long>(std::min<size_t>(out_.size(), 4096)));
+      chunk.assign(out_.begin(),
+                   out_.begin() + static_cast<long>(std::min<size_t>(out_.size(), 4096)));
       const long n = line_->write(chunk);
       if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
     }

@@ -54,7 +54,7 @@ struct ExtIoFaults {
 struct ExtIoCounters {
   size_t records = 0;
   size_t spectra = 0;
-  size_t dropped = 0;  // cycles not sent: the controller did not read the line
+  size_t dropped = 0;                 // cycles not sent: the controller did not read the line
   std::vector<std::string> commands;  // as received, without ';' (the last 1000)
 };
 
@@ -89,11 +89,11 @@ class ExtIoRadio {
 };
 
 struct ExtIoOptions {
-  std::filesystem::path root;          // the bench root (absolute)
-  std::string port = "/dev/VORNSER";   // taken under root
+  std::filesystem::path root;         // the bench root (absolute)
+  std::string port = "/dev/VORNSER";  // taken under root
   bool watchFaultsFile = true;
   int cycleMs = 100;
-  std::shared_ptr<Station> station;    // a new one when empty
+  std::shared_ptr<Station> station;  // a new one when empty
 };
 
 class ExtIoSimulator {

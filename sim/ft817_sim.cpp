@@ -17,12 +17,18 @@ struct ModeCode {
   uint8_t byte;
 };
 constexpr std::array<ModeCode, 7> kModeCodes = {{
-    {StationMode::Lsb, 0x00}, {StationMode::Usb, 0x01}, {StationMode::Cw, 0x02},
-    {StationMode::Cwr, 0x03}, {StationMode::Am, 0x04}, {StationMode::Fm, 0x08},
+    {StationMode::Lsb, 0x00},
+    {StationMode::Usb, 0x01},
+    {StationMode::Cw, 0x02},
+    {StationMode::Cwr, 0x03},
+    {StationMode::Am, 0x04},
+    {StationMode::Fm, 0x08},
     {StationMode::Dig, 0x0A},
 }};
 
-uint8_t bcd(uint32_t twoDigits) { return static_cast<uint8_t>(((twoDigits / 10) << 4) | (twoDigits % 10)); }
+uint8_t bcd(uint32_t twoDigits) {
+  return static_cast<uint8_t>(((twoDigits / 10) << 4) | (twoDigits % 10));
+}
 
 // Four BCD bytes of a frequency in 10 Hz units, most significant first.
 std::array<uint8_t, 4> frequencyBytes(uint32_t hz) {
@@ -67,7 +73,8 @@ std::optional<StationMode> ft817Mode(uint8_t byte) {
   return std::nullopt;
 }
 
-std::vector<uint8_t> Ft817Cat::answer(std::span<const uint8_t, 5> command, const Ft817Faults& faults) {
+std::vector<uint8_t> Ft817Cat::answer(std::span<const uint8_t, 5> command,
+                                      const Ft817Faults& faults) {
   ++counters_.commands;
   const uint8_t opcode = command[4];
   std::vector<uint8_t> reply;
@@ -114,15 +121,25 @@ std::vector<uint8_t> Ft817Cat::answer(std::span<const uint8_t, 5> command, const
       reply = {static_cast<uint8_t>(locked_ ? 0xF0 : 0x00)};
       locked_ = opcode == 0x00;
       break;
-    case 0x0F: case 0x8F: case 0x05: case 0x85: case 0xF5: case 0x09: case 0xF9:
-    case 0x0A: case 0x0B: case 0x0C: case 0xBC:
+    case 0x0F:
+    case 0x8F:
+    case 0x05:
+    case 0x85:
+    case 0xF5:
+    case 0x09:
+    case 0xF9:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0xBC:
       reply = ack;
       break;
     case 0xBB: {
       const unsigned address = (static_cast<unsigned>(command[0]) << 8) | command[1];
       const StationState s = station_.get();
       auto eeprom = [&](unsigned a) -> uint8_t {
-        if (a == 0x55) return static_cast<uint8_t>((s.vfoB ? 0x01 : 0x00) | (s.memory ? 0x02 : 0x00));
+        if (a == 0x55)
+          return static_cast<uint8_t>((s.vfoB ? 0x01 : 0x00) | (s.memory ? 0x02 : 0x00));
         return 0x00;
       };
       reply = {eeprom(address), eeprom(address + 1)};
@@ -151,7 +168,9 @@ Ft817Simulator::Ft817Simulator(Ft817Options options)
       station_(options_.station ? options_.station : std::make_shared<Station>()),
       cat_(*station_) {}
 
-Ft817Simulator::~Ft817Simulator() { stop(); }
+Ft817Simulator::~Ft817Simulator() {
+  stop();
+}
 
 std::filesystem::path Ft817Simulator::linkPath() const {
   return options_.root / std::filesystem::path(options_.port).relative_path();
@@ -237,8 +256,9 @@ void Ft817Simulator::run() {
     if (stopRequested_) break;
     if ((events & POLLIN) != 0) {
       const long n = line_->read(buffer);
-      if (n > 0) takeBytes(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)),
-                           std::chrono::steady_clock::now());
+      if (n > 0)
+        takeBytes(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)),
+                  std::chrono::steady_clock::now());
     }
     if (!out_.empty()) {
       const long n = line_->write(out_);

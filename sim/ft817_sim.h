@@ -47,10 +47,10 @@ struct Ft817Faults {
 };
 
 struct Ft817Counters {
-  size_t commands = 0;     // whole 5-byte commands
+  size_t commands = 0;  // whole 5-byte commands
   size_t frequencyReads = 0;
-  size_t unknown = 0;      // opcodes it does not know (not answered)
-  size_t dropped = 0;      // partial commands dropped after the gap
+  size_t unknown = 0;  // opcodes it does not know (not answered)
+  size_t dropped = 0;  // partial commands dropped after the gap
 };
 
 // The protocol without the line: commands in, reply bytes out.
@@ -72,10 +72,10 @@ uint8_t ft817ModeByte(StationMode mode);
 std::optional<StationMode> ft817Mode(uint8_t byte);
 
 struct Ft817Options {
-  std::filesystem::path root;            // the bench root (absolute)
-  std::string port = "/dev/VORN817";     // taken under root
+  std::filesystem::path root;         // the bench root (absolute)
+  std::string port = "/dev/VORN817";  // taken under root
   bool watchFaultsFile = true;
-  std::shared_ptr<Station> station;      // a new one when empty
+  std::shared_ptr<Station> station;  // a new one when empty
 };
 
 class Ft817Simulator {

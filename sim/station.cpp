@@ -4,13 +4,20 @@ namespace corvid::bench {
 
 std::string_view modeName(StationMode mode) {
   switch (mode) {
-    case StationMode::Lsb: return "LSB";
-    case StationMode::Usb: return "USB";
-    case StationMode::Cw: return "CW";
-    case StationMode::Cwr: return "CWR";
-    case StationMode::Am: return "AM";
-    case StationMode::Fm: return "FM";
-    case StationMode::Dig: return "DIG";
+    case StationMode::Lsb:
+      return "LSB";
+    case StationMode::Usb:
+      return "USB";
+    case StationMode::Cw:
+      return "CW";
+    case StationMode::Cwr:
+      return "CWR";
+    case StationMode::Am:
+      return "AM";
+    case StationMode::Fm:
+      return "FM";
+    case StationMode::Dig:
+      return "DIG";
   }
   return "?";
 }
@@ -37,9 +44,12 @@ double StationState::driveWatts() const {
 
 void Station::setFrequency(uint32_t hz) {
   update([hz](StationState& s) {
-    if (s.memory) s.memoryFreq = hz;
-    else if (s.vfoB) s.freqB = hz;
-    else s.freqA = hz;
+    if (s.memory)
+      s.memoryFreq = hz;
+    else if (s.vfoB)
+      s.freqB = hz;
+    else
+      s.freqA = hz;
   });
 }
 

@@ -16,20 +16,20 @@ enum class StationMode : uint8_t { Lsb, Usb, Cw, Cwr, Am, Fm, Dig };
 std::string_view modeName(StationMode mode);
 
 struct StationState {
-  uint32_t freqA = 14'070'000;       // Hz
-  uint32_t freqB = 7'100'000;        // Hz
-  uint32_t memoryFreq = 3'573'000;   // Hz, the memory channel in use
+  uint32_t freqA = 14'070'000;      // Hz
+  uint32_t freqB = 7'100'000;       // Hz
+  uint32_t memoryFreq = 3'573'000;  // Hz, the memory channel in use
   StationMode modeA = StationMode::Usb;
   StationMode modeB = StationMode::Lsb;
-  bool vfoB = false;    // VFO B is the active one
-  bool memory = false;  // a memory channel is in use (instead of the VFOs)
-  bool split = false;   // receive on the active VFO, transmit on the other
-  bool ptt = false;           // the operator transmits
-  bool tuneCarrier = false;   // a tune carrier asked over the link ("TX2;")
-  double pttWatts = 10;       // drive while the operator transmits, W
-  double carrierWatts = 5;    // drive of the tune carrier ("TQ" in mW), W
-  int antennaInput = 0;       // 0 or 1
-  bool pttOut = false;        // the transceiver asks for PTT out ("PT00;" answers it)
+  bool vfoB = false;         // VFO B is the active one
+  bool memory = false;       // a memory channel is in use (instead of the VFOs)
+  bool split = false;        // receive on the active VFO, transmit on the other
+  bool ptt = false;          // the operator transmits
+  bool tuneCarrier = false;  // a tune carrier asked over the link ("TX2;")
+  double pttWatts = 10;      // drive while the operator transmits, W
+  double carrierWatts = 5;   // drive of the tune carrier ("TQ" in mW), W
+  int antennaInput = 0;      // 0 or 1
+  bool pttOut = false;       // the transceiver asks for PTT out ("PT00;" answers it)
 
   bool transmitting() const { return ptt || tuneCarrier; }
   // The frequency shown: the memory's, or the active VFO's.

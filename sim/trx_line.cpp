@@ -22,7 +22,9 @@ void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
 }
-std::string errorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string errorText(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
 }  // namespace
 
 std::optional<TrxLine> TrxLine::open(const fs::path& link, std::string& error) {

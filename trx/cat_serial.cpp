@@ -15,7 +15,9 @@ using platform::logError;
 using platform::logInfo;
 using platform::trace;
 
-int VerifyByteFreq(uint8_t byte) { return (byte & 0x0F) > 9 || byte >= 0xA0 ? 1 : 0; }
+int VerifyByteFreq(uint8_t byte) {
+  return (byte & 0x0F) > 9 || byte >= 0xA0 ? 1 : 0;
+}
 
 long catReplyFrequency(std::span<const uint8_t> reply) {
   if (reply.size() < 4) return -1;
@@ -35,8 +37,8 @@ bool DecodeCatSerialCmd(Works& works, std::span<const uint8_t> reply) {
   }
   const long hz = catReplyFrequency(reply);
   if (hz < 0) {
-    trace("CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", reply[0], reply[1],
-          reply[2], reply[3], reply[4]);
+    trace("CAT FT817 freq not decoded :  %02x %02x %02x %02x %02x\n", reply[0], reply[1], reply[2],
+          reply[3], reply[4]);
     ++trx.catSerRejected;
   } else {
     const uint32_t before = trx.catSerFreq.exchange(static_cast<uint32_t>(hz));
@@ -49,8 +51,7 @@ bool DecodeCatSerialCmd(Works& works, std::span<const uint8_t> reply) {
 }
 
 // A failing write is not retried for ever: the reply timeout sends the request again.
-long writeSerialCatPort(platform::ByteStream& port, std::span<const uint8_t> data,
-                        Works& works) {
+long writeSerialCatPort(platform::ByteStream& port, std::span<const uint8_t> data, Works& works) {
   const long written = port.write(data);
   if (written < 0) logError("CAT serial write error %ld", -written);
   works.trx.counterimeoutCAT = 0;

@@ -65,8 +65,12 @@ long digitsValue(std::span<const uint8_t> bytes) {
   return value;
 }
 
-bool in(uint8_t byte, uint8_t low, uint8_t high) { return byte >= low && byte <= high; }
-int bit(uint8_t byte, int n) { return (byte >> n) & 1; }
+bool in(uint8_t byte, uint8_t low, uint8_t high) {
+  return byte >= low && byte <= high;
+}
+int bit(uint8_t byte, int n) {
+  return (byte >> n) & 1;
+}
 
 // A level field keeps its level while off: a received 0 is stored as minus the level
 // it had; a field still 0 then takes its start value (0 for those without one).
@@ -100,9 +104,12 @@ DecodeResult decodeRecord(PexParams& p, std::span<const uint8_t> b) {
     const long value = digitsValue(b.subspan(1, 8));
     if (value >= 0) {
       p.freqValue = static_cast<uint32_t>(value);
-      if (p.memory != 0) p.freqMemory = p.freqValue;
-      else if (p.valueIsB != 0) p.freqB = p.freqValue;
-      else p.freqA = p.freqValue;
+      if (p.memory != 0)
+        p.freqMemory = p.freqValue;
+      else if (p.valueIsB != 0)
+        p.freqB = p.freqValue;
+      else
+        p.freqA = p.freqValue;
     }
   }
   p.freq = p.memory != 0 ? p.freqMemory : p.vfoB != 0 ? p.freqB : p.freqA;
@@ -114,8 +121,10 @@ DecodeResult decodeRecord(PexParams& p, std::span<const uint8_t> b) {
     p.split = bit(b[9], 5);
     p.flagC = bit(b[9], 4);
     p.modeValue = b[9] & 0x0F;
-    if (p.valueIsB != 0) p.modeB = p.modeValue;
-    else p.modeA = p.modeValue;
+    if (p.valueIsB != 0)
+      p.modeB = p.modeValue;
+    else
+      p.modeA = p.modeValue;
     p.mode = p.vfoB != 0 ? p.modeB : p.modeA;
   }
   if (has(10) && in(b[10], 0x40, 0x7F)) {
@@ -167,9 +176,12 @@ DecodeResult decodeRecord(PexParams& p, std::span<const uint8_t> b) {
   if (has(21)) p.level = static_cast<int32_t>(b[21]) - 211;
   if (has(22)) {
     const int32_t volume = b[22] & 0x7F;
-    if (p.volumeTarget == 0) rememberLevel(p.volume, volume, kVolumeStart);
-    else if (p.volumeTarget == 1) rememberLevel(p.volumeAux, volume, kVolumeStart);
-    else rememberLevel(p.volumeSide, volume, kVolumeSideStart);
+    if (p.volumeTarget == 0)
+      rememberLevel(p.volume, volume, kVolumeStart);
+    else if (p.volumeTarget == 1)
+      rememberLevel(p.volumeAux, volume, kVolumeStart);
+    else
+      rememberLevel(p.volumeSide, volume, kVolumeSideStart);
   }
   if (has(25)) {
     const long shift = digitsValue(b.subspan(23, 3));
@@ -178,7 +190,8 @@ DecodeResult decodeRecord(PexParams& p, std::span<const uint8_t> b) {
   if (has(30)) {
     // 20 bits, two's complement: a first digit of 8 or more is negative.
     const long offset = digitsValue(b.subspan(26, 5));
-    if (offset >= 0) p.offsetHz = static_cast<int32_t>(offset >= 0x80000 ? offset - 0x100000 : offset);
+    if (offset >= 0)
+      p.offsetHz = static_cast<int32_t>(offset >= 0x80000 ? offset - 0x100000 : offset);
   }
   return result;
 }
@@ -400,8 +413,10 @@ bool ExtIoLink::readSerialPort(std::span<uint8_t> buffer) {
       while (got < buffer.size() && reader_.available() > 0) buffer[got++] = reader_.take();
       continue;
     }
-    if (n < 0) readFailed(n);
-    else platform::sleepMs(1);
+    if (n < 0)
+      readFailed(n);
+    else
+      platform::sleepMs(1);
     if (++idle >= kExtIoSilenceMs) reportSilence(3);
   }
   return true;
@@ -413,7 +428,8 @@ bool ExtIoLink::step() {
   std::array<uint8_t, 5> header{};  // kind, then the four length digits
   if (!readSerialPort(header)) return false;
   const uint8_t kind = header[0];
-  const size_t length = static_cast<size_t>(decodeCmdParameters(std::span<const uint8_t, 4>(header.data() + 1, 4)));
+  const size_t length =
+      static_cast<size_t>(decodeCmdParameters(std::span<const uint8_t, 4>(header.data() + 1, 4)));
   payload_.fill(0);
   const std::span<uint8_t> payload(payload_.data(), length);
   if (type == kExtIoTypeParameters && kind == kExtIoKindParameters) {
@@ -430,7 +446,8 @@ bool ExtIoLink::step() {
       getParameters(params, works_);
       const size_t count = buildClientSpectrum(payload, params, spectrum_);
       if (works_.trx.hooks.sendWebSockSerSpectrFrame != nullptr) {
-        works_.trx.hooks.sendWebSockSerSpectrFrame(works_, std::span<const uint8_t>(spectrum_.data(), count));
+        works_.trx.hooks.sendWebSockSerSpectrFrame(
+            works_, std::span<const uint8_t>(spectrum_.data(), count));
       }
     }
   } else if (type > kExtIoTypeParameters) {

@@ -41,8 +41,7 @@ long catReplyFrequency(std::span<const uint8_t> reply);
 // Decodes a complete reply to the last request into catSerFreq; true when it took it.
 bool DecodeCatSerialCmd(Works& works, std::span<const uint8_t> reply);
 // Writes every byte and restarts the reply timeout; the count or -errno.
-long writeSerialCatPort(platform::ByteStream& port, std::span<const uint8_t> data,
-                        Works& works);
+long writeSerialCatPort(platform::ByteStream& port, std::span<const uint8_t> data, Works& works);
 
 // The polling machine on an open port.
 class CatSerialPoller {
@@ -74,11 +73,11 @@ inline constexpr uint8_t kExtIoTypeFft = 0;
 inline constexpr uint8_t kExtIoTypeParameters = 1;
 inline constexpr uint8_t kExtIoKindFft = '0';
 inline constexpr uint8_t kExtIoKindParameters = '1';
-inline constexpr int kExtIoSilenceMs = 1500;     // idle milliseconds before error 8
+inline constexpr int kExtIoSilenceMs = 1500;  // idle milliseconds before error 8
 inline constexpr int kCommErrorHoldoffMs = 2000;
-inline constexpr size_t kFftBins = 1024;         // 187.5 Hz each, 192 kHz
-inline constexpr size_t kFftLevels = 938;        // payload bytes 1..938 become levels
-inline constexpr int kSerMutTries = 10;          // 1 ms apart
+inline constexpr size_t kFftBins = 1024;   // 187.5 Hz each, 192 kHz
+inline constexpr size_t kFftLevels = 938;  // payload bytes 1..938 become levels
+inline constexpr int kSerMutTries = 10;    // 1 ms apart
 
 // The payload length of the four length digits, in arrival order (least significant
 // first, each 0x30 + value); 2000 or more is reported and becomes 1999.

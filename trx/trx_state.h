@@ -89,13 +89,13 @@ struct TrxState {
   // Requests of the maker's transceiver over EXT IO (bit 0x10 antenna asked, 0x20 done).
   std::atomic<uint8_t> pexTxRequest{0};
   std::atomic<int> pexTxHold{0};
-  std::atomic<uint8_t> pexRequests{0};    // 0x01 PTT-out wanted, 0x02 PTT-out to send
-  std::atomic<int> pexPowerValue{0};      // drive power to ask for, mW
+  std::atomic<uint8_t> pexRequests{0};      // 0x01 PTT-out wanted, 0x02 PTT-out to send
+  std::atomic<int> pexPowerValue{0};        // drive power to ask for, mW
   std::atomic<uint8_t> pexPowerRequest{0};  // 0x01: send the drive power, 0x02: sent
-  std::atomic<uint32_t> catSerFreq{0};    // FT-817 frequency, Hz
-  mutable std::mutex serMut;              // guards pex, pexDecoded and pexLevels
-  PexParams pex;                          // under serMut
-  bool pexDecoded = false;                // under serMut: a record has come since start
+  std::atomic<uint32_t> catSerFreq{0};      // FT-817 frequency, Hz
+  mutable std::mutex serMut;                // guards pex, pexDecoded and pexLevels
+  PexParams pex;                            // under serMut
+  bool pexDecoded = false;                  // under serMut: a record has come since start
   // Levels of the transceiver's last FFT, dB (byte - 192), one per display column.
   std::array<float, kPexSpectrumPoints> pexLevels{};  // under serMut
 

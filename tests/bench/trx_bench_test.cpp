@@ -38,8 +38,8 @@ TEST(TrxBench, Ft817FrequencyReachesTheController) {
   CorvidRun run;
   ASSERT_TRUE(run.prepared());
   useInterface(run, "!817");
-  Ft817Simulator sim({.root = run.root().dir(), .port = "/dev/VORN817", .watchFaultsFile = true,
-                      .station = {}});
+  Ft817Simulator sim(
+      {.root = run.root().dir(), .port = "/dev/VORN817", .watchFaultsFile = true, .station = {}});
   std::string error;
   ASSERT_TRUE(sim.start(error)) << error;
   ASSERT_TRUE(run.start());
@@ -67,8 +67,11 @@ TEST(TrxBench, ExtIoFrequencyReachesTheController) {
   CorvidRun run;
   ASSERT_TRUE(run.prepared());
   useInterface(run, "!Pex");
-  ExtIoSimulator sim({.root = run.root().dir(), .port = "/dev/VORNSER", .watchFaultsFile = true,
-                      .cycleMs = 100, .station = {}});
+  ExtIoSimulator sim({.root = run.root().dir(),
+                      .port = "/dev/VORNSER",
+                      .watchFaultsFile = true,
+                      .cycleMs = 100,
+                      .station = {}});
   std::string error;
   ASSERT_TRUE(sim.start(error)) << error;
   ASSERT_TRUE(run.start());

@@ -3,6 +3,7 @@
 // controller's links against the simulators over pseudo-terminals. The simulators share
 // no code with the links, so these last tests check the two readings of each protocol
 // against each other.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -15,8 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/works.h"
 #include "errors/errors.h"
@@ -116,9 +115,9 @@ TEST(ExtIoSim, RecordLayout) {
   const Bytes a = radio.record(false);
   ASSERT_EQ(a.size(), 31u);
   // 14 070 000 = 0x00D6B0F0.
-  EXPECT_EQ(a, (Bytes{0x00, 0x30, 0x30, 0x3D, 0x36, 0x3B, 0x30, 0x3F, 0x30, 0x86, 0x41, 0x43,
-                      0xA1, 0x42, 0x30, 0x30, 0x69, 0x64, 0x32, 0x65, 0x43, 131, 40, 0x39, 0x3C,
-                      0x34, 0x30, 0x30, 0x30, 0x30, 0x30}));
+  EXPECT_EQ(a, (Bytes{0x00, 0x30, 0x30, 0x3D, 0x36, 0x3B, 0x30, 0x3F, 0x30, 0x86, 0x41,
+                      0x43, 0xA1, 0x42, 0x30, 0x30, 0x69, 0x64, 0x32, 0x65, 0x43, 131,
+                      40,   0x39, 0x3C, 0x34, 0x30, 0x30, 0x30, 0x30, 0x30}));
   station.update([](bench::StationState& s) {
     s.vfoB = true;
     s.split = true;
@@ -200,7 +199,8 @@ RigctlResult rigctl(const std::filesystem::path& port, const std::vector<std::st
   if (!child) return result;
   result.ran = true;
   const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (child->running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  while (child->running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
   result.status = child->stop(1s).shellStatus();
   std::ifstream in(outFile);
   std::stringstream text;
@@ -213,7 +213,8 @@ TEST(Ft817SimWithHamlib, RigctlReadsAndSetsTheFrequency) {
   struct stat st {};
   if (::stat("/usr/bin/rigctl", &st) != 0) GTEST_SKIP() << "rigctl not installed (libhamlib-utils)";
   TempRoot root;
-  Ft817Simulator sim({.root = root.dir(), .port = "/dev/VORN817", .watchFaultsFile = false, .station = {}});
+  Ft817Simulator sim(
+      {.root = root.dir(), .port = "/dev/VORN817", .watchFaultsFile = false, .station = {}});
   std::string error;
   ASSERT_TRUE(sim.start(error)) << error;
   const auto out = root.dir() / "rigctl.out";
@@ -264,7 +265,8 @@ class LinkAgainstSimTest : public ::testing::Test {
 };
 
 TEST_F(LinkAgainstSimTest, Ft817FrequencyIsFollowedThroughSilenceAndBadReplies) {
-  Ft817Simulator sim({.root = root.dir(), .port = "/dev/VORN817", .watchFaultsFile = false, .station = {}});
+  Ft817Simulator sim(
+      {.root = root.dir(), .port = "/dev/VORN817", .watchFaultsFile = false, .station = {}});
   std::string error;
   ASSERT_TRUE(sim.start(error)) << error;
   w().set.text.setText(Slot::CatSerialPort, "/dev/VORN817");
@@ -300,8 +302,11 @@ TEST_F(LinkAgainstSimTest, Ft817FrequencyIsFollowedThroughSilenceAndBadReplies) 
 }
 
 TEST_F(LinkAgainstSimTest, ExtIoRecordsSpectraAndCommands) {
-  ExtIoSimulator sim({.root = root.dir(), .port = "/dev/VORNSER", .watchFaultsFile = false,
-                      .cycleMs = 20, .station = {}});
+  ExtIoSimulator sim({.root = root.dir(),
+                      .port = "/dev/VORNSER",
+                      .watchFaultsFile = false,
+                      .cycleMs = 20,
+                      .station = {}});
   std::string error;
   ASSERT_TRUE(sim.start(error)) << error;
   w().set.text.setText(Slot::SerPort, "/dev/VORNSER");

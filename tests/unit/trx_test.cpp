@@ -1,6 +1,10 @@
 // The transceiver links through in-memory streams: the FT-817 reply decoding and polling
 // machine, and the EXT IO message header, parameter record, spectrum and requested
 // commands, with the byte sequences the links are built for.
+#include "trx/trx.h"
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cerrno>
 #include <deque>
@@ -11,13 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "atu/atu.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "tests/unit/test_support.h"
-#include "trx/trx.h"
 
 namespace corvid {
 namespace {
@@ -114,7 +115,8 @@ TEST_F(TrxTest, Ft817ReplyIsTakenOnlyAsTheAnswerToARequest) {
   EXPECT_EQ(instant.total(), std::chrono::milliseconds(20));
 
   // Non-BCD bytes: reported with all five bytes, the frequency keeps its value.
-  for (const Bytes& bad : {Bytes{0x01, 0x4A, 0x00, 0x00, 0x00}, Bytes{0x01, 0x42, 0x50, 0xA0, 0x00}}) {
+  for (const Bytes& bad :
+       {Bytes{0x01, 0x4A, 0x00, 0x00, 0x00}, Bytes{0x01, 0x42, 0x50, 0xA0, 0x00}}) {
     trx.lastCommandSent = kCatOpReadFreqMode;
     EXPECT_FALSE(DecodeCatSerialCmd(w(), bad));
     EXPECT_EQ(trx.catSerFreq, 14'250'000u);
@@ -147,7 +149,9 @@ class Ft817PollTest : public TrxTest {
 TEST_F(Ft817PollTest, RequestReplyPauseRequest) {
   // The transceiver answers each request with its frequency, in two pieces.
   line.maxChunk = 3;
-  line.onWrite = [](FakeLine& l, std::span<const uint8_t>) { l.feed(Bytes{0x00, 0x70, 0x00, 0x00, 0x03}); };
+  line.onWrite = [](FakeLine& l, std::span<const uint8_t>) {
+    l.feed(Bytes{0x00, 0x70, 0x00, 0x00, 0x03});
+  };
   runUntilRequests(3);
   const Bytes request(kCatReadFreqMode.begin(), kCatReadFreqMode.end());
   ASSERT_EQ(line.written.size(), 15u);
@@ -182,8 +186,10 @@ TEST_F(Ft817PollTest, LostByteShiftsTheFramingUntilTheTimeoutDiscardsIt) {
   int replies = 0;
   line.onWrite = [&](FakeLine& l, std::span<const uint8_t>) {
     // The first reply loses its last byte; the second one is whole.
-    if (++replies == 1) l.feed(Bytes{0x01, 0x40, 0x70, 0x00});
-    else l.feed(Bytes{0x01, 0x40, 0x70, 0x00, 0x01});
+    if (++replies == 1)
+      l.feed(Bytes{0x01, 0x40, 0x70, 0x00});
+    else
+      l.feed(Bytes{0x01, 0x40, 0x70, 0x00, 0x01});
   };
   runUntilRequests(3);
   EXPECT_EQ(w().trx.catSerTimeouts, 1u);
@@ -247,7 +253,8 @@ Bytes extIoMessage(uint8_t type, uint8_t kind, const Bytes& payload, int length 
 // n digit bytes (0x30 + value), most significant first.
 Bytes digits(uint32_t value, int n) {
   Bytes out;
-  for (int i = n - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(0x30 + ((value >> (4 * i)) & 0x0F)));
+  for (int i = n - 1; i >= 0; --i)
+    out.push_back(static_cast<uint8_t>(0x30 + ((value >> (4 * i)) & 0x0F)));
   return out;
 }
 
@@ -255,9 +262,9 @@ Bytes digits(uint32_t value, int n) {
 struct Record {
   uint8_t flags = 0x00;
   uint32_t freq = 14'070'000;
-  uint8_t b9 = 0x80 | 0x01;  // receiving, no split, mode 1
-  uint8_t b10 = 0x40 | 0x01; // main volume, gate open
-  uint8_t b11 = 0x40 | 0x05; // squelch 5
+  uint8_t b9 = 0x80 | 0x01;   // receiving, no split, mode 1
+  uint8_t b10 = 0x40 | 0x01;  // main volume, gate open
+  uint8_t b11 = 0x40 | 0x05;  // squelch 5
   uint8_t b12 = 0x80, b13 = 0x40, b14 = 0x32, b15 = 0x33;
   uint8_t b16 = 0x60, b17 = 0x61, b18 = 0x32, b19 = 0x67;
   uint8_t b20 = 0x40, b21 = 211, b22 = 30;
@@ -267,7 +274,8 @@ struct Record {
     Bytes b = {flags};
     const Bytes f = digits(freq, 8);
     b.insert(b.end(), f.begin(), f.end());
-    for (uint8_t x : {b9, b10, b11, b12, b13, b14, b15, b16, b17, b18, b19, b20, b21, b22}) b.push_back(x);
+    for (uint8_t x : {b9, b10, b11, b12, b13, b14, b15, b16, b17, b18, b19, b20, b21, b22})
+      b.push_back(x);
     const Bytes s = digits(shift, 3);
     b.insert(b.end(), s.begin(), s.end());
     const Bytes o = digits(offset & 0xFFFFF, 5);
@@ -357,17 +365,20 @@ TEST_F(TrxTest, NineBytesSetOnlyTheFrequencyAndTheFlags) {
 TEST_F(TrxTest, EveryByteGroupOfAFullRecord) {
   Record r;
   r.flags = 0x00;
-  r.b9 = 0x80 | 0x10 | 0x06;                   // flagC, mode 6
-  r.b10 = 0x40 | 0x20 | 0x08 | 0x02 | 0x01;    // volumeTarget 2, signA -, signC -, gate +
-  r.b11 = 0x40 | 0x20 | 0x10 | 0x07;           // antenna input 1, PTT out, squelch 7
-  r.b12 = 0x80 | (5 << 3) | 0x04 | 0x02;       // filterB 5, kind 1, filterA 2
-  r.b13 = 0x40 | 0x20 | 0x09;                  // flagD, filterC 9
-  r.b14 = 0x34;                                // nr 4
-  r.b15 = 0x3A;                                // nb 10
-  r.b16 = 0x7F; r.b17 = 0x60; r.b18 = 0x3F; r.b19 = 0x7F;
-  r.b20 = 0x40 | 0x10 | 0x08 | 0x04;           // att, lp, antenna 2, flagF 0
-  r.b21 = 200;                                 // level -11
-  r.b22 = 0x80 | 33;                           // side volume 33 (bit 7 not part of it)
+  r.b9 = 0x80 | 0x10 | 0x06;                 // flagC, mode 6
+  r.b10 = 0x40 | 0x20 | 0x08 | 0x02 | 0x01;  // volumeTarget 2, signA -, signC -, gate +
+  r.b11 = 0x40 | 0x20 | 0x10 | 0x07;         // antenna input 1, PTT out, squelch 7
+  r.b12 = 0x80 | (5 << 3) | 0x04 | 0x02;     // filterB 5, kind 1, filterA 2
+  r.b13 = 0x40 | 0x20 | 0x09;                // flagD, filterC 9
+  r.b14 = 0x34;                              // nr 4
+  r.b15 = 0x3A;                              // nb 10
+  r.b16 = 0x7F;
+  r.b17 = 0x60;
+  r.b18 = 0x3F;
+  r.b19 = 0x7F;
+  r.b20 = 0x40 | 0x10 | 0x08 | 0x04;  // att, lp, antenna 2, flagF 0
+  r.b21 = 200;                        // level -11
+  r.b22 = 0x80 | 33;                  // side volume 33 (bit 7 not part of it)
   r.shift = 0x123;
   r.offset = 0x00400;
   ASSERT_TRUE(storeParameters(w(), r.bytes()));
@@ -409,13 +420,13 @@ TEST_F(TrxTest, EveryByteGroupOfAFullRecord) {
 
   // Bytes outside their ranges leave their groups alone.
   Record odd = r;
-  odd.b9 = 0x46;    // bit 7 clear
-  odd.b10 = 0x80;   // not 0x40..0x7F
+  odd.b9 = 0x46;   // bit 7 clear
+  odd.b10 = 0x80;  // not 0x40..0x7F
   odd.b11 = 0x30;
-  odd.b12 = 0x7F;   // bit 7 clear
+  odd.b12 = 0x7F;  // bit 7 clear
   odd.b14 = 0x44;
   odd.b15 = 0x23;
-  odd.b18 = 0x60;   // not 0x30..0x3F
+  odd.b18 = 0x60;  // not 0x30..0x3F
   odd.b20 = 0x80;
   odd.shift = 0x456;
   Bytes bytes = odd.bytes();
@@ -556,7 +567,7 @@ TEST_F(TrxTest, ClosingAudioGateRestartsRemotePlaybackOnce) {
   w().trx.hooks.resetRemotePlayback = [](Works&) { ++resets; };
   Record r;
   ASSERT_TRUE(storeParameters(w(), r.bytes()));  // open
-  r.b10 = 0x40;                                   // closed
+  r.b10 = 0x40;                                  // closed
   ASSERT_TRUE(storeParameters(w(), r.bytes()));
   ASSERT_TRUE(storeParameters(w(), r.bytes()));
   EXPECT_EQ(resets, 1);
@@ -691,7 +702,8 @@ TEST_F(TrxTest, CarrierRequestWaitsForTheAntennaBits) {
   }
   EXPECT_EQ(w().trx.pexTxHold, 0);
   // The power is always four digits.
-  for (auto [value, text] : {std::pair{7, "TQ0007;"}, std::pair{20000, "TQ9999;"}, std::pair{-5, "TQ0000;"}}) {
+  for (auto [value, text] :
+       {std::pair{7, "TQ0007;"}, std::pair{20000, "TQ9999;"}, std::pair{-5, "TQ0000;"}}) {
     line.written.clear();
     w().trx.pexTxRequest = 0;
     w().trx.pexPowerValue = value;
@@ -813,7 +825,8 @@ TEST_F(ExtIoLinkTest, SilenceRaisesError8OncePerHoldoff) {
   EXPECT_EQ(ExistError(w(), 8), 1);
   EXPECT_EQ(w().amp.commErrorHoldoff, 2000);
   int timeouts = 0;
-  for (const std::string& l : log.lines()) timeouts += l.find("TIMEOUT EXT IO 1") != std::string::npos;
+  for (const std::string& l : log.lines())
+    timeouts += l.find("TIMEOUT EXT IO 1") != std::string::npos;
   EXPECT_EQ(timeouts, 1);  // the hold-off is not counted down here
 
   // Another frequency source: the hold-off still starts, no error.
