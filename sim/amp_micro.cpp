@@ -106,16 +106,19 @@ void AmpMicro::reset() {
   settings_.resetAlarm = true;
 }
 
-double AmpMicro::loadSwr() const {
-  return swrOfReflection(load_->reflection(trxFrequency_, settings_.tuneValue));
+double AmpMicro::loadReflection() const {
+  if (tuner_) return tuner_->reflection(settings_.selectedAntenna, trxFrequency_, settings_.tuneValue);
+  return load_->reflection(trxFrequency_, settings_.tuneValue);
 }
+
+double AmpMicro::loadSwr() const { return swrOfReflection(loadReflection()); }
 
 RfState AmpMicro::rf() const {
   StageInput input;
   input.driveWatts = driveWatts_;
   input.pads = settings_.pads;
   input.inPath = !settings_.bypassed && !settings_.protectionLatched;
-  input.reflection = load_->reflection(trxFrequency_, settings_.tuneValue);
+  input.reflection = loadReflection();
   return computeRf(eeprom_.ampModel(), input);
 }
 

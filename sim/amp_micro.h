@@ -52,6 +52,7 @@
 
 #include "sim/amp_model.h"
 #include "sim/micro_faults.h"
+#include "sim/tuner_model.h"
 
 namespace corvid::bench {
 
@@ -145,6 +146,11 @@ class AmpMicro {
   uint64_t transceiverFrequency() const { return trxFrequency_; }
   void setLoad(std::shared_ptr<const Load> load) { load_ = std::move(load); }
   void setLoadSwr(double swr) { load_ = std::make_shared<FixedLoad>(swr); }
+  // The tuner network and the antennas in place of the load: the reflection then
+  // follows the selected antenna (SA), the transceiver's frequency and the tune value.
+  // nullptr goes back to the load.
+  void setTuner(std::shared_ptr<const TunerLoad> tuner) { tuner_ = std::move(tuner); }
+  const std::shared_ptr<const TunerLoad>& tuner() const { return tuner_; }
 
   void setFirmwareVersion(std::string version) { version_ = std::move(version); }
   void setEeprom(const Eeprom& eeprom) { eeprom_ = eeprom; }
@@ -156,6 +162,7 @@ class AmpMicro {
   double heatSink(int sink) const { return sinks_.temperature(sink); }
   // The SWR of the load at the operating frequency.
   double loadSwr() const;
+  double loadReflection() const;
 
   // Commands refused because the micro did not know them or their parameters were bad.
   int refusedCount() const { return refused_; }
@@ -206,6 +213,7 @@ class AmpMicro {
   double driveWatts_ = 0;
   uint64_t trxFrequency_ = 14070000;
   std::shared_ptr<const Load> load_ = std::make_shared<FixedLoad>(1.0);
+  std::shared_ptr<const TunerLoad> tuner_;
   int refused_ = 0;
   std::string lastRefused_;
 };

@@ -127,6 +127,20 @@ SimulatorCounters AmpSimulator::counters() const {
   return counters;
 }
 
+std::optional<BestMatch> AmpSimulator::bestReachable() {
+  std::shared_ptr<const TunerLoad> tuner;
+  int antenna = 0;
+  uint64_t frequency = 0;
+  {
+    std::scoped_lock lock(mutex_);
+    tuner = micro_.tuner();
+    antenna = micro_.settings().selectedAntenna;
+    frequency = micro_.transceiverFrequency();
+  }
+  if (!tuner) return std::nullopt;
+  return tuner->best(antenna, frequency);
+}
+
 void AmpSimulator::checkFaultsFile() {
   const std::filesystem::path file = BenchRoot(options_.root).faultsFile();
   FileStamp stamp;

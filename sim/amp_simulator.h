@@ -82,6 +82,12 @@ class AmpSimulator {
   // What was wrong with the amp- words of the faults file at its last reading.
   std::vector<std::string> faultsFileErrors() const;
 
+  // The best SWR the tuner network could reach for the micro's present antenna and
+  // frequency; nullopt without a tuner. The first call for an antenna and frequency
+  // searches every setting (tens of milliseconds) outside the lock, so the serial line
+  // is served meanwhile.
+  std::optional<BestMatch> bestReachable();
+
   const WireLog& wire() const { return wire_; }
   SimulatorCounters counters() const;
 
