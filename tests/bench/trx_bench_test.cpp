@@ -1,16 +1,19 @@
 // The transceiver links of the real controller on the bench: a bank whose frequency
 // interface is FT-817 ("!817") or the maker's transceiver ("!Pex"), the simulator of
-// that transceiver started here on the root's port, and the frequency set on the
-// simulated transceiver seen arriving in the controller's log. A fault word in the
-// faults file silences the transceiver during the run. One run per interface (the
-// controller's start-up takes about 14 s of it).
+// that transceiver and the amplifier micro simulator started here on the root's ports,
+// and a frequency set on the simulated transceiver seen arriving in the controller (its
+// log) and going on to the amplifier ("FA%011lu;" on the amplifier line). A fault word
+// in the faults file silences the transceiver during the run. One run per interface
+// (the controller's start-up takes about 14 s of it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
 #include "sim/extio_sim.h"
 #include "sim/ft817_sim.h"
+#include "sim/station_feed.h"
 #include "tests/bench/bench_harness.h"
 
 namespace corvid::bench::test {
@@ -34,22 +37,42 @@ void setFaults(const CorvidRun& run, std::string_view words) {
   std::ofstream(run.root().faultsFile()) << words << "\n";
 }
 
-TEST(TrxBench, Ft817FrequencyReachesTheController) {
-  CorvidRun run;
+// Waits until the controller has sent the amplifier this frame.
+bool waitForFrame(AmpSimulator& micro, std::string_view text,
+                  std::chrono::milliseconds timeout = kLogTimeout) {
+  return micro.wire().waitFor(
+      0,
+      [&](std::span<const WireEntry> wire) {
+        return std::any_of(wire.begin(), wire.end(), [&](const WireEntry& entry) {
+          return entry.fromController() && entry.text() == text;
+        });
+      },
+      timeout);
+}
+
+TEST(TrxBench, Ft817FrequencyReachesTheAmplifier) {
+  MicroRun bench;
+  CorvidRun& run = bench.corvid();
   ASSERT_TRUE(run.prepared());
   useInterface(run, "!817");
   Ft817Simulator sim(
       {.root = run.root().dir(), .port = "/dev/VORN817", .watchFaultsFile = true, .station = {}});
   std::string error;
   ASSERT_TRUE(sim.start(error)) << error;
-  ASSERT_TRUE(run.start());
+  StationFeed feed(sim.sharedStation(), bench.micro());
+  feed.start();
+  ASSERT_TRUE(bench.start());
 
   ASSERT_TRUE(run.waitForLog("OK works->catSerFD=")) << run.log();
   ASSERT_TRUE(run.waitForLog("CAT FT817 freq 14070000")) << run.log();
   sim.station().setFrequency(7'074'000);
   ASSERT_TRUE(run.waitForLog("CAT FT817 freq 7074000", 5s)) << run.log();
+  EXPECT_TRUE(waitForFrame(bench.micro(), "FA00007074000;")) << run.log();
   sim.station().selectVfoB(true);
   ASSERT_TRUE(run.waitForLog("CAT FT817 freq 7100000", 5s)) << run.log();
+  EXPECT_TRUE(waitForFrame(bench.micro(), "FA00007100000;")) << run.log();
+  EXPECT_EQ(bench.micro().withMicro([](AmpMicro& m) { return m.transceiverFrequency(); }),
+            7'100'000u);
 
   // Silenced from the faults file: the request times out and is repeated.
   setFaults(run, "ft817-silent");
@@ -63,8 +86,9 @@ TEST(TrxBench, Ft817FrequencyReachesTheController) {
   EXPECT_EQ(sim.counters().unknown, 0u);
 }
 
-TEST(TrxBench, ExtIoFrequencyReachesTheController) {
-  CorvidRun run;
+TEST(TrxBench, ExtIoFrequencyReachesTheAmplifierAndTheDrivePowerTheTransceiver) {
+  MicroRun bench;
+  CorvidRun& run = bench.corvid();
   ASSERT_TRUE(run.prepared());
   useInterface(run, "!Pex");
   ExtIoSimulator sim({.root = run.root().dir(),
@@ -74,21 +98,33 @@ TEST(TrxBench, ExtIoFrequencyReachesTheController) {
                       .station = {}});
   std::string error;
   ASSERT_TRUE(sim.start(error)) << error;
-  ASSERT_TRUE(run.start());
+  StationFeed feed(sim.sharedStation(), bench.micro());
+  feed.start();
+  ASSERT_TRUE(bench.start());
 
   ASSERT_TRUE(run.waitForLog("OK works->serFD=")) << run.log();
   ASSERT_TRUE(run.waitForLog("EXT IO freq 14070000")) << run.log();
   sim.station().setFrequency(18'100'000);
   ASSERT_TRUE(run.waitForLog("EXT IO freq 18100000", 5s)) << run.log();
+  EXPECT_TRUE(waitForFrame(bench.micro(), "FA00018100000;")) << run.log();
+  // Split: the amplifier follows the transmit VFO.
   sim.station().update([](StationState& s) {
     s.split = true;
-    s.freqB = 18'104'000;
+    s.freqB = 21'074'000;
   });
-  ASSERT_TRUE(run.waitForLog("EXT IO freq 18104000", 5s)) << run.log();
+  ASSERT_TRUE(run.waitForLog("EXT IO freq 21074000", 5s)) << run.log();
+  EXPECT_TRUE(waitForFrame(bench.micro(), "FA00021074000;")) << run.log();
+  // The band's input power (5.0 W) is asked of the transceiver in mW.
+  EXPECT_TRUE(waitUntil([&] {
+    const std::vector<std::string> commands = sim.counters().commands;
+    return std::find(commands.begin(), commands.end(), "TQ5000") != commands.end();
+  })) << run.log();
+  EXPECT_DOUBLE_EQ(sim.station().get().carrierWatts, 5.0);
 
   setFaults(run, "extio-silent");
   ASSERT_TRUE(run.waitForLog("---------------------------------------TIMEOUT EXT IO 1", 10s))
       << run.log();
+  EXPECT_TRUE(run.waitForLog("err:8", 5s)) << run.log();
   setFaults(run, "");
 
   // The FT-817 link is not run for this bank.
