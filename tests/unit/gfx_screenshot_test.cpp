@@ -117,7 +117,8 @@ TEST(GfxScreenshot, PanelMatchesTheReference) {
     const bool same = expected->rgb[i] == actual.rgb[i] && expected->rgb[i + 1] == actual.rgb[i + 1] &&
                       expected->rgb[i + 2] == actual.rgb[i + 2];
     for (size_t c = 0; c < 3; ++c) {
-      diff.rgb[i + c] = same ? static_cast<uint8_t>(actual.rgb[i + c] / 4) : (c == 1 ? 0 : 255);
+      const uint8_t marked = c == 1 ? 0 : 255;
+      diff.rgb[i + c] = same ? static_cast<uint8_t>(actual.rgb[i + c] / 4) : marked;
     }
     if (!same) ++differing;
   }
