@@ -284,6 +284,12 @@ std::optional<std::string> AmpSimulator::replyBytes(std::string_view text,
 }
 
 void AmpSimulator::send(const std::string& bytes) {
+  // Logged before it is written: whatever the controller has read is in the log.
+  wire_.add({SimClock::now(), WireDirection::ToController, bytes, FrameCheck::Ok});
+  {
+    std::scoped_lock lock(mutex_);
+    ++counters_.replies;
+  }
   std::string_view rest = bytes;
   const SimClock::time_point deadline = SimClock::now() + kWriteWait;
   while (!rest.empty()) {
@@ -299,10 +305,10 @@ void AmpSimulator::send(const std::string& bytes) {
     pollfd out{pty_->master.get(), POLLOUT, 0};
     ::poll(&out, 1, 10);
   }
-  const std::string sent = bytes.substr(0, bytes.size() - rest.size());
-  wire_.add({SimClock::now(), WireDirection::ToController, sent, FrameCheck::Ok});
-  std::scoped_lock lock(mutex_);
-  ++counters_.replies;
+  if (!rest.empty()) {
+    wire_.note("the line took only " + std::to_string(bytes.size() - rest.size()) + " of " +
+               std::to_string(bytes.size()) + " bytes of the last reply");
+  }
 }
 
 }  // namespace corvid::bench

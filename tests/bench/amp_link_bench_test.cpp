@@ -38,11 +38,13 @@ std::vector<std::string> frameTexts(Wire wire) {
   return texts;
 }
 
-// The controller's commands other than the two polls, ST and FM.
-std::vector<std::string> commandsBesidesPolls(Wire wire) {
+// The controller's fan and protection commands: FN, MP, AT and AB.
+std::vector<std::string> fanAndProtection(Wire wire) {
   std::vector<std::string> texts;
   for (const std::string& text : frameTexts(wire)) {
-    if (text != "ST;" && text != "FM;") texts.push_back(text);
+    for (const char* letters : {"FN", "MP", "AT", "AB"}) {
+      if (text.starts_with(letters)) texts.push_back(text);
+    }
   }
   return texts;
 }
@@ -88,10 +90,11 @@ bool waitForFrame(const AmpSimulator& micro, size_t from, std::string_view text,
 
 // The frame interface selects ("ModeWorkIdx %i"), from the controller's log.
 int modeWorkIdx(const std::string& log) {
-  const size_t at = log.find("ModeWorkIdx ");
-  int mode = -1;
-  if (at != std::string::npos) std::sscanf(log.c_str() + at, "ModeWorkIdx %d", &mode);
-  return mode;
+  constexpr std::string_view kLine = "ModeWorkIdx ";
+  const size_t at = log.find(kLine);
+  if (at == std::string::npos || at + kLine.size() >= log.size()) return -1;
+  const char digit = log[at + kLine.size()];
+  return digit >= '0' && digit <= '9' ? digit - '0' : -1;
 }
 
 TEST(CorvidAmpLink, StartupCommandsGoOutOnePerStatusPollThenStatusAndCounterPolls) {
@@ -316,8 +319,10 @@ TEST(CorvidAmpTemperature, FanStepsAndOverTemperatureProtection) {
   ASSERT_TRUE(waitForFrame(micro, 0, "FN1070;", 45s)) << corvid.log();
   ASSERT_TRUE(corvid.waitForLog("Time Loading ... 0..")) << corvid.log();
 
-  // Forces heat sink 1 to celsius; returns the controller's commands besides the polls
-  // until one with text `until` (or, with until empty, during settle).
+  // Forces heat sink 1 to celsius; returns the controller's fan and protection commands
+  // until one with text `until` (or, with until empty, during settle). Other commands
+  // may go out meanwhile: once the countdown has ended, the display loop follows the
+  // frequency (FA, TS).
   auto step = [&](double celsius, const std::string& until,
                   std::chrono::milliseconds settle = 1000ms) {
     const size_t mark = micro.wire().size();
@@ -328,7 +333,7 @@ TEST(CorvidAmpTemperature, FanStepsAndOverTemperatureProtection) {
       EXPECT_TRUE(waitForFrame(micro, mark, until, 10s)) << celsius << " °C: no " << until;
       std::this_thread::sleep_for(100ms);
     }
-    return commandsBesidesPolls(micro.wire().since(mark));
+    return fanAndProtection(micro.wire().since(mark));
   };
   using Texts = std::vector<std::string>;
   EXPECT_EQ(step(47.0, ""), Texts{}) << "45 to 50 °C: still 70 %";

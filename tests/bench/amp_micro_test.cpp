@@ -167,7 +167,8 @@ TEST(AmpPhysics, TemperatureSensorFollowsTheNtcTable) {
   EXPECT_EQ(rawOfTemperature(25.0), 2048);  // 10 kΩ against 10 kΩ: half scale
   EXPECT_NEAR(rawOfTemperature(70.0), 4095.0 * 1.783 / 11.783, 0.5);
   int previous = 4096;
-  for (double celsius = -35; celsius <= 100; celsius += 2.5) {
+  for (int step = 0; step <= 54; ++step) {
+    const double celsius = -35.0 + 2.5 * step;
     const int raw = rawOfTemperature(celsius);
     EXPECT_LT(raw, previous) << "hotter reads lower: " << celsius;
     previous = raw;
