@@ -3,11 +3,7 @@
 // (tune_rig.h) over the simulator's pseudo-terminal, a carrier keyed on the micro, and
 // the outcome judged against the best match the network can reach.
 //
-// Acceptance: with no SWR target the controller's fine passes stop at 1.1 or when their
-// spans run out, and its SWR comes from two square-law detectors read in 12 bits, so it
-// cannot be asked for the exact optimum. A tune passes when the SWR of the load at the
-// setting it applied is within 0.3 of the best any setting reaches, or at most 1.5 when
-// that best is 1.2 or lower (a load an operator calls matched).
+// The acceptance band is acceptedSwr (tune_rig.h).
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -28,8 +24,6 @@ namespace {
 using testing::InstantSleep;
 using testing::LogCatcher;
 using testing::TempRoot;
-
-double acceptedSwr(double best) { return best <= 1.2 ? std::max(1.5, best + 0.3) : best + 0.3; }
 
 class AutotuneBench : public ::testing::Test {
  protected:
@@ -183,6 +177,26 @@ TEST_F(AutotuneBench, LoadBeyondTheNetworksReachEndsWithTheSwrError) {
   EXPECT_EQ(ExistError(*works, 18), 1);
   EXPECT_EQ(ExistError(*works, 27), 0);
   EXPECT_EQ(root.read("/opt/set/atu_ant3.txt"), "") << "nothing stored";
+}
+
+// The benchmark's loads over the zero-latency line: most reach the band. Two do not,
+// as the controller's coarse search stands: the dipole on 40 m needs L 406, far from
+// the single-bit L values the coarse search tries and beyond the fine passes' reach,
+// and the long wire on 10 m reads above the high-SWR limit at every coarse point, so
+// every one counts as SWR 100 and the search has nothing to follow.
+TEST(AutotuneLoads, MostLoadsReachTheBestWithinTheBand) {
+  TempRoot root;
+  InstantSleep instant;
+  LogCatcher log;
+  auto tuner = std::make_shared<TunerLoad>();
+  int within = 0;
+  for (const BenchLoad& load : kBenchLoads) {
+    const TuneOutcome outcome = tuneOnZeroLatencyMicro(load, tuner, false);
+    EXPECT_TRUE(outcome.ended) << load.what;
+    const double best = tuner->best(load.antenna, load.hz).swr;
+    within += outcome.finalSwr <= acceptedSwr(best) ? 1 : 0;
+  }
+  EXPECT_GE(within, 10) << "of " << std::size(kBenchLoads);
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 // On the bench proper the same link runs over the simulator's pseudo-terminal.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -19,7 +22,9 @@
 #include "platform/serial.h"
 #include "sim/amp_micro.h"
 #include "sim/micro_protocol.h"
+#include "sim/tuner_model.h"
 #include "tests/unit/fake_micro.h"
+#include "tests/unit/test_support.h"
 
 namespace corvid::bench {
 
@@ -99,6 +104,79 @@ inline std::vector<uint32_t> tuneWrites(const std::vector<std::string>& commands
     }
   }
   return values;
+}
+
+// What a tune should reach. With no SWR target the controller's fine passes stop at 1.1
+// or when their spans run out, and it reads the SWR from two square-law detectors in 12
+// bits, so it cannot be held to the exact optimum: within 0.3 of the best any setting
+// reaches, or at most 1.5 where that best is 1.2 or lower (a load an operator calls
+// matched).
+inline double acceptedSwr(double best) {
+  return best <= 1.2 ? std::max(1.5, best + 0.3) : best + 0.3;
+}
+
+// The loads of the tune benchmark and of the acceptance suite: each antenna on bands
+// where it is matched at once, needs a long way of L or C, or is barely in reach.
+struct BenchLoad {
+  int antenna;
+  uint64_t hz;
+  const char* what;
+};
+
+inline constexpr BenchLoad kBenchLoads[] = {
+    {1, 7100000, "dipole 40 m"},     {1, 14200000, "dipole 20 m"},
+    {1, 21200000, "dipole 15 m"},    {2, 1850000, "long wire 160 m"},
+    {2, 3600000, "long wire 80 m"},  {2, 10120000, "long wire 30 m"},
+    {2, 18100000, "long wire 17 m"}, {2, 28500000, "long wire 10 m"},
+    {2, 50200000, "long wire 6 m"},  {3, 7100000, "vertical 40 m"},
+    {3, 21200000, "vertical 15 m"},  {3, 28500000, "vertical 10 m"},
+};
+
+struct TuneOutcome {
+  size_t statusCycles = 0;  // ST polls from the start of the tune to its end
+  size_t settings = 0;      // MT1 writes
+  double millis = 0;
+  double finalSwr = 0;      // of the load at the setting the micro holds at the end
+  bool ended = false;
+};
+
+// One tune on a fresh record and micro over the zero-latency line, 5 W of drive. A fine
+// tune starts 2 L and 4 C steps off the best setting. The caller holds a TempRoot and an
+// InstantSleep.
+inline TuneOutcome tuneOnZeroLatencyMicro(const BenchLoad& load,
+                                          const std::shared_ptr<const TunerLoad>& tuner,
+                                          bool fine) {
+  AmpMicro micro;
+  micro.setTuner(tuner);
+  micro.setTransceiverFrequency(load.hz);
+  micro.settings().selectedAntenna = load.antenna;
+  micro.key(5.0);
+  auto works = std::make_unique<Works>();
+  prepareTuneWorks(*works, load.antenna, load.hz);
+  if (fine) {
+    const BestMatch best = tuner->best(load.antenna, load.hz);
+    const TuneSteps near{std::min(best.steps.l + 2, 511), std::min(best.steps.c + 4, 511),
+                         best.steps.network == Network::Bypass ? Network::LC
+                                                               : best.steps.network};
+    works->atu.tuneValue = tuneValueOf(near);
+    ReadTnePar(*works);
+    micro.settings().tuneValue = tuneValueOf(near);
+  }
+  works->atu.fineTuneRequest = fine ? 1 : 0;
+  MicroStream stream(micro);
+  LinkReceiver receiver;
+
+  TuneOutcome outcome;
+  const auto start = std::chrono::steady_clock::now();
+  GoTune(*works);
+  outcome.ended = runTuneToEnd(*works, stream, receiver);
+  for (int i = 0; i < 20; ++i) linkStep(*works, stream, receiver);  // the last setting out
+  outcome.millis =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  for (const std::string& c : stream.commands) outcome.statusCycles += c == "ST;";
+  outcome.settings = tuneWrites(stream.commands).size();
+  outcome.finalSwr = micro.loadSwr();
+  return outcome;
 }
 
 }  // namespace corvid::bench
