@@ -107,11 +107,15 @@ void AmpMicro::reset() {
 }
 
 double AmpMicro::loadReflection() const {
-  if (tuner_) return tuner_->reflection(settings_.selectedAntenna, trxFrequency_, settings_.tuneValue);
+  if (tuner_) {
+    return tuner_->reflection(settings_.selectedAntenna, trxFrequency_, settings_.tuneValue);
+  }
   return load_->reflection(trxFrequency_, settings_.tuneValue);
 }
 
-double AmpMicro::loadSwr() const { return swrOfReflection(loadReflection()); }
+double AmpMicro::loadSwr() const {
+  return swrOfReflection(loadReflection());
+}
 
 RfState AmpMicro::rf() const {
   StageInput input;

@@ -66,17 +66,21 @@ Impedance inductorAt(int step, double w) {
   return {x / kInductorQ, x};
 }
 
-Impedance capacitorAdmittance(int step, double w) { return {0.0, w * kCStepFarad * step}; }
+Impedance capacitorAdmittance(int step, double w) {
+  return {0.0, w * kCStepFarad * step};
+}
 
 // The input impedance with the parts given as series impedance zl and shunt admittance yc.
 Impedance inputOf(Network network, Impedance zl, Impedance yc, Impedance load) {
   switch (network) {
-    case Network::LC: return zl + load / (1.0 + yc * load);
+    case Network::LC:
+      return zl + load / (1.0 + yc * load);
     case Network::CL: {
       const Impedance z = zl + load;
       return z / (1.0 + yc * z);
     }
-    case Network::Bypass: break;
+    case Network::Bypass:
+      break;
   }
   return load;
 }
@@ -96,18 +100,24 @@ TuneSteps tuneSteps(uint32_t tuneValue) {
 uint32_t tuneValueOf(const TuneSteps& steps) {
   uint32_t value = bitsOf(steps.l & 0x1FF, kLRelayBits) | bitsOf(steps.c & 0x1FF, kCRelayBits);
   switch (steps.network) {
-    case Network::LC: return value | kLCBit;
-    case Network::CL: return value | kCLBit;
-    case Network::Bypass: break;
+    case Network::LC:
+      return value | kLCBit;
+    case Network::CL:
+      return value | kCLBit;
+    case Network::Bypass:
+      break;
   }
   return value | kBypassBit;
 }
 
 Impedance antennaImpedance(int antenna, double frequencyHz) {
   switch (antenna) {
-    case 2: return longWire(frequencyHz);
-    case 3: return seriesResonant(frequencyHz, 21.2e6, 48.0, 6.0);
-    default: return seriesResonant(frequencyHz, 14.2e6, 70.0, 12.0);
+    case 2:
+      return longWire(frequencyHz);
+    case 3:
+      return seriesResonant(frequencyHz, 21.2e6, 48.0, 6.0);
+    default:
+      return seriesResonant(frequencyHz, 14.2e6, 70.0, 12.0);
   }
 }
 
@@ -122,7 +132,9 @@ double reflectionOf(Impedance z) {
   return std::min(std::abs((z - kSourceOhms) / sum), 1.0);
 }
 
-double swrOf(Impedance z) { return swrOfReflection(reflectionOf(z)); }
+double swrOf(Impedance z) {
+  return swrOfReflection(reflectionOf(z));
+}
 
 double TunerLoad::reflection(int antenna, uint64_t frequencyHz, uint32_t tuneValue) const {
   const auto f = static_cast<double>(frequencyHz);

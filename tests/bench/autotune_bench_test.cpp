@@ -4,13 +4,13 @@
 // the outcome judged against the best match the network can reach.
 //
 // The acceptance band is acceptedSwr (tune_rig.h).
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "errors/errors.h"
 #include "sim/amp_simulator.h"

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -136,7 +136,7 @@ struct TuneOutcome {
   size_t statusCycles = 0;  // ST polls from the start of the tune to its end
   size_t settings = 0;      // MT1 writes
   double millis = 0;
-  double finalSwr = 0;      // of the load at the setting the micro holds at the end
+  double finalSwr = 0;  // of the load at the setting the micro holds at the end
   bool ended = false;
 };
 
@@ -156,8 +156,7 @@ inline TuneOutcome tuneOnZeroLatencyMicro(const BenchLoad& load,
   if (fine) {
     const BestMatch best = tuner->best(load.antenna, load.hz);
     const TuneSteps near{std::min(best.steps.l + 2, 511), std::min(best.steps.c + 4, 511),
-                         best.steps.network == Network::Bypass ? Network::LC
-                                                               : best.steps.network};
+                         best.steps.network == Network::Bypass ? Network::LC : best.steps.network};
     works->atu.tuneValue = tuneValueOf(near);
     ReadTnePar(*works);
     micro.settings().tuneValue = tuneValueOf(near);

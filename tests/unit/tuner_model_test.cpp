@@ -1,15 +1,16 @@
 // The bench's tuner model: the relay bits of the tune value, the two networks against
 // hand-worked L-network matches, the antennas, the exhaustive best match, and the micro
 // reading through it.
+#include "sim/tuner_model.h"
+
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <numbers>
 
-#include <gtest/gtest.h>
-
 #include "sim/amp_micro.h"
-#include "sim/tuner_model.h"
 
 namespace corvid::bench {
 namespace {
