@@ -209,6 +209,8 @@ RigctlResult rigctl(const std::filesystem::path& port, const std::vector<std::st
   return result;
 }
 
+// Hamlib's own FT-817 back-end (model 1020) is a second, independent reading of the
+// protocol. tools/install-deps.sh installs rigctl; without it the test is skipped.
 TEST(Ft817SimWithHamlib, RigctlReadsAndSetsTheFrequency) {
   struct stat st {};
   if (::stat("/usr/bin/rigctl", &st) != 0) GTEST_SKIP() << "rigctl not installed (libhamlib-utils)";
