@@ -292,7 +292,8 @@ void ExtIoSimulator::run() {
     if (!bytes.empty()) queue(bytes);
     const auto wait =
         std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle - Clock::now());
-    const int timeout = static_cast<int>(std::clamp<long>(wait.count(), 0, 50));
+    using Ms = std::chrono::milliseconds;
+    const int timeout = static_cast<int>(std::clamp<Ms::rep>(wait.count(), 0, 50));
     const short events = waitLine(*line_, waker_, timeout, !out_.empty());
     if (stopRequested_) break;
     if ((events & POLLIN) != 0) {
