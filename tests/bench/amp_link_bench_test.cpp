@@ -325,7 +325,6 @@ TEST(CorvidAmpTemperature, FanStepsAndOverTemperatureProtection) {
   CorvidRun& corvid = bench.corvid();
   // Fan control starts with the end of the countdown: 25 °C asks for the first step.
   ASSERT_TRUE(waitForFrame(micro, 0, "FN1070;", 45s)) << corvid.log();
-  ASSERT_TRUE(corvid.waitForLog("Time Loading ... 0..")) << corvid.log();
 
   // Forces heat sink 1 to celsius; returns the controller's fan and protection commands
   // until one with text `until` (or, with until empty, during settle). Other commands
