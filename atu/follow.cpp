@@ -11,6 +11,7 @@
 #include "core/works.h"
 #include "errors/errors.h"
 #include "platform/log.h"
+#include "trx/trx.h"
 
 namespace corvid {
 
@@ -131,14 +132,11 @@ void followFrequency(Works& works, FollowCycle& cycle, std::time_t now) {
   AtuState& atu = works.atu;
   const bool ampTransmitting = (works.amp.statusB.load() & 0x01) != 0;
   const int iface = works.bands.freqInterface.load();
-  PexParams pex;
+  PexParams& pex = cycle.pex;
   // 8. The operating frequency from the bank's source.
   if (iface == 1) {
-    {
-      std::scoped_lock lock(works.trx.serMut);
-      pex = works.trx.pex;
-    }
-    if (!ampTransmitting) works.ui.trxFreq = pex.freq;
+    // A bounded try-lock: a busy lock leaves the last copy for this cycle.
+    if (getParameters(pex, works) && !ampTransmitting) works.ui.trxFreq = pex.freq;
   } else {
     works.ui.trxFreq = iface == 2 ? works.trx.catSerFreq.load() : works.amp.ampFreq.load();
     if (atu.antennaInUse.load() > 0) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "trx/trx_state.h"
+
 namespace corvid {
 
 struct Works;
@@ -20,6 +22,7 @@ struct FollowCycle {
   int countA = 0;  // tune-on-transmission counters
   int countB = 0;
   long lastSecond = -1;
+  PexParams pex;  // the transceiver's state as last copied
 };
 
 // The follow-up pass of one display cycle: the operating frequency from the bank's

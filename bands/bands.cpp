@@ -248,17 +248,11 @@ void SetModeWorkIDX(Works& works) {
   SetupText& text = works.set.text;
   switch (works.bands.freqInterface.load()) {
     case 1:
-      if (text.flag(Slot::extIoEnable) == '0') {
-        text.setFlag(Slot::extIoEnable, '1');
-        StartThreadPEX(works);
-      }
+      if (text.flag(Slot::extIoEnable) == '0') restartTableThread(works, ThreadId::Serial);
       if (text.flag(Slot::catSerialEnable) == '1') text.setFlag(Slot::catSerialEnable, '0');
       break;
     case 2:
-      if (text.flag(Slot::catSerialEnable) == '0') {
-        text.setFlag(Slot::catSerialEnable, '1');
-        StartThreadCATserial(works);
-      }
+      if (text.flag(Slot::catSerialEnable) == '0') restartTableThread(works, ThreadId::CatSerial);
       if (text.flag(Slot::extIoEnable) == '1') {
         text.setFlag(Slot::extIoEnable, '0');
         DeleteErrore(works, 8);

@@ -90,6 +90,13 @@ bool startTableThread(Works& works, ThreadId id) {
   return true;
 }
 
+bool restartTableThread(Works& works, ThreadId id) {
+  const ThreadRow& row = threadRow(id);
+  works.core.threads.join(id);
+  if (row.flag != Slot::None) works.set.text.setFlag(row.flag, '1');
+  return startTableThread(works, id);
+}
+
 int StartThreadLinear(Works& works) { return startTableThread(works, ThreadId::Linear), 0; }
 int StartThreadLANinfo(Works& works) {
   return startTableThread(works, ThreadId::LANInfoThread), 0;
@@ -125,11 +132,7 @@ int StartThreadCommRemote(Works& works) {
   SetupText& text = works.set.text;
   for (const RemoteThread& remote : kRemoteThreads) {
     if (text.flag(remote.flag) != '0') continue;
-    // A thread stopped by an earlier remote stop ends once it sees its flag at '0'; wait
-    // for it before the flag goes up again, so it cannot run on twice.
-    works.core.threads.join(remote.id);
-    text.setFlag(remote.flag, '1');
-    startTableThread(works, remote.id);
+    restartTableThread(works, remote.id);
   }
   writeSetup(works);
   return 0;

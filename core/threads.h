@@ -67,6 +67,10 @@ class ThreadSet {
 // request and messages. Returns whether it started.
 bool startTableThread(Works& works, ThreadId id);
 
+// Raises a thread's flag and starts it. A thread stopped earlier by lowering its flag
+// ends by itself; it is waited for first, so it can never run twice.
+bool restartTableThread(Works& works, ThreadId id);
+
 // The starters; each returns 0.
 int StartThreadLinear(Works& works);
 int StartThreadLANinfo(Works& works);
