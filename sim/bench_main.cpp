@@ -293,6 +293,8 @@ int main(int argc, char** argv) {
   ChildOptions child;
   child.argv = {fs::absolute(options.corvid, ec).string(), "--root", root.dir().string()};
   child.group = ProcessGroup::Own;
+  // The panel's pictures are files of the working directory, made by the build.
+  child.workingDir = CORVID_PICTURES_DIR;
   message("starting %s", child.argv[0] + " --root " + root.dir().string());
   std::optional<ChildProcess> corvid = ChildProcess::start(child, error);
   if (!corvid) {

@@ -53,6 +53,7 @@ std::optional<ChildProcess> ChildProcess::start(const ChildOptions& options, std
   std::vector<char*> argv;
   for (const std::string& word : options.argv) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
+  const std::string workingDir = options.workingDir.string();
   std::vector<char*> env;
   for (const std::string& word : options.env) env.push_back(const_cast<char*>(word.c_str()));
   env.push_back(nullptr);
@@ -91,6 +92,11 @@ std::optional<ChildProcess> ChildProcess::start(const ChildOptions& options, std
     ::sigprocmask(SIG_SETMASK, &none, nullptr);  // NOLINT(concurrency-mt-unsafe): one thread here
     ::dup2(errPipe[1], STDERR_FILENO);
     if (outFd >= 0) ::dup2(outFd, STDOUT_FILENO);
+    if (!workingDir.empty() && ::chdir(workingDir.c_str()) != 0) {
+      const int err = errno;
+      [[maybe_unused]] const ssize_t n = ::write(execPipe[1], &err, sizeof err);
+      ::_exit(127);
+    }
     ::execve(argv[0], argv.data(), envp);
     const int err = errno;
     [[maybe_unused]] const ssize_t n = ::write(execPipe[1], &err, sizeof err);

@@ -33,6 +33,8 @@ struct ChildOptions {
   // Own: the child leads a process group of its own, so the terminal's Ctrl-C reaches
   // only the parent, which then stops the child in an orderly way.
   ProcessGroup group = ProcessGroup::Inherit;
+  // The child's working directory; empty: this process's.
+  std::filesystem::path workingDir;
 };
 
 class ChildProcess {
