@@ -303,14 +303,9 @@ TEST(CorvidAmpLink, RetriesAndHostileRepliesNeverStallTheLink) {
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(SimClock::now() - cleared)
                         .count()));
-    if (hostile.fault == ReplyFault::Overlong) {
-      // The retry after the first 500 characters got 500 more: nothing but a decoded
-      // reply or a full buffer empties the receive buffer, so the 501st character finds
-      // it full and it is emptied with its message.
-      EXPECT_NE(corvid.log().find("<<<<<<<<<<<<<<<<<<<<ERROR COUNTER LINEAR (CounterLinear)\n"),
-                std::string::npos)
-          << "the receive buffer never filled up: emptied at the retry?";
-    }
+    // Every command starts a fresh reply, so 500 characters without ';' followed by the
+    // retry's reply never add up to an overflow: what is checked here is that the link
+    // recovers (the overflow of one reply itself is a unit test of the link).
   }
   EXPECT_EQ(micro.counters().badFrames, 0u);
 }
