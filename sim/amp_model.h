@@ -28,9 +28,9 @@
 // Heat sinks: two, each a first-order lag towards ambient + share × dissipation × Rth,
 // with Rth = 2.0 °C/W / (1 + 3 × fan / 100) and a time constant of 5 s. A real heat sink
 // takes minutes; the time is scaled so that a test sees a change within seconds. Sink 1
-// takes 55 % of the dissipation, sink 2 45 %. Ambient 25 °C. With the 60 W model at full
-// output (about 55 W dissipated) sink 1 settles near 85 °C with the fan off, near 43 °C
-// at 70 % and 40 °C at 100 %.
+// takes 55 % of the dissipation, sink 2 45 %. Ambient 25 °C. The 60 W model keyed with
+// 10 W (55 W out, 69 W dissipated) brings sink 1 towards 100 °C with the fan off, 49 °C
+// at 70 % and 44 °C at 100 %.
 #pragma once
 
 #include <array>
