@@ -453,9 +453,11 @@ void receive(Works& works, platform::ByteStream& port, LinkReceiver& receiver) {
   const std::string& reply = receiver.reply;
   if (reply.size() < 3) {
     // A lone ';' or a checksum with nothing after it: no reply to decode; the command
-    // is sent again rather than leaving the link waiting.
+    // is sent again rather than leaving the link waiting, after the same pause as every
+    // other reply, so a line that keeps answering ';' cannot drive a hot loop.
     GestRetrayCMD(works);
     receiver.reply.clear();
+    platform::sleepMs(20);
     return;
   }
   char computed[3];
@@ -466,6 +468,7 @@ void receive(Works& works, platform::ByteStream& port, LinkReceiver& receiver) {
     // A corrupted reply is never decoded: the same command goes out again.
     GestRetrayCMD(works);
     receiver.reply.clear();
+    platform::sleepMs(20);
     return;
   }
   amp.linearProcessStatus = StateDecode;
