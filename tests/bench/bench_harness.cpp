@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -215,6 +216,26 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(20ms);
   }
+}
+
+bool waitForFrame(AmpSimulator& micro, std::string_view text, size_t from,
+                  std::chrono::milliseconds timeout) {
+  return micro.wire().waitFor(
+      from,
+      [&](std::span<const WireEntry> wire) {
+        return std::any_of(wire.begin(), wire.end(), [&](const WireEntry& entry) {
+          return entry.fromController() && entry.text() == text;
+        });
+      },
+      timeout);
+}
+
+std::vector<std::string> framesSince(const AmpSimulator& micro, size_t from) {
+  std::vector<std::string> frames;
+  for (const WireEntry& entry : micro.wire().since(from)) {
+    if (entry.fromController()) frames.emplace_back(entry.text());
+  }
+  return frames;
 }
 
 std::string goldenSetup() {

@@ -116,6 +116,13 @@ class MicroRun {
   std::optional<AmpSimulator> micro_;
 };
 
+// Waits until the controller has sent the micro a frame with this text (after the two
+// checksum digits), looking at the wire from entry from on.
+bool waitForFrame(AmpSimulator& micro, std::string_view text, size_t from = 0,
+                  std::chrono::milliseconds timeout = kLogTimeout);
+// The texts of the controller's frames from wire entry from on.
+std::vector<std::string> framesSince(const AmpSimulator& micro, size_t from);
+
 // Polls condition every 20 ms until it holds; false after the timeout.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = kLogTimeout);

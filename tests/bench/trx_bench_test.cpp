@@ -37,19 +37,6 @@ void setFaults(const CorvidRun& run, std::string_view words) {
   std::ofstream(run.root().faultsFile()) << words << "\n";
 }
 
-// Waits until the controller has sent the amplifier this frame.
-bool waitForFrame(AmpSimulator& micro, std::string_view text,
-                  std::chrono::milliseconds timeout = kLogTimeout) {
-  return micro.wire().waitFor(
-      0,
-      [&](std::span<const WireEntry> wire) {
-        return std::any_of(wire.begin(), wire.end(), [&](const WireEntry& entry) {
-          return entry.fromController() && entry.text() == text;
-        });
-      },
-      timeout);
-}
-
 TEST(TrxBench, Ft817FrequencyReachesTheAmplifier) {
   MicroRun bench;
   CorvidRun& run = bench.corvid();
