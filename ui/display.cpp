@@ -178,17 +178,7 @@ void ReadDataOra(Works& works) {
 
 namespace {
 
-// What the loop keeps from one cycle to the next.
-struct LoopState {
-  FollowCycle follow;
-  PeakHold peakFwd;
-  PeakHold peakRight;
-  bool firstPeak = true;
-  std::time_t lastCpuRead = 0;
-  double holdoffCarry = 0;  // processor milliseconds not yet taken off the hold-off
-};
-
-void drawMeters(Works& works, LoopState& st) {
+void drawMeters(Works& works, DisplayLoop& st) {
   FrameBuffer* fb = frame(works);
   const AmpState& amp = works.amp;
   const bool large = amp.ampModel.load() == '1';
@@ -246,7 +236,9 @@ void drawMeters(Works& works, LoopState& st) {
   putString(8, 180, 180, powerText(works, amp.pwrFwd.load()).c_str(), 0, 0, 0, fb);
 }
 
-void cycle(Works& works, LoopState& st) {
+}  // namespace
+
+void displayCycle(Works& works, DisplayLoop& st) {
   const std::clock_t cpuStart = std::clock();
   const std::time_t now = wallNow();
   FrameBuffer* fb = frame(works);
@@ -347,12 +339,10 @@ void cycle(Works& works, LoopState& st) {
   }
 }
 
-}  // namespace
-
 void timer(Works& works) {
   platform::logInfo("Timer thread started");
-  LoopState state;
-  while (works.core.running.load() != 0) cycle(works, state);
+  DisplayLoop loop;
+  while (works.core.running.load() != 0) displayCycle(works, loop);
   platform::trace("Timer operations end\n");
 }
 

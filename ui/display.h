@@ -6,6 +6,8 @@
 
 #include <ctime>
 
+#include "atu/follow.h"
+
 namespace corvid {
 
 struct Works;
@@ -37,6 +39,21 @@ struct Point {
 };
 Point needleTip(int cx, int cy, double v, int n);
 
+// What the loop keeps from one cycle to the next.
+struct DisplayLoop {
+  FollowCycle follow;
+  PeakHold peakFwd;
+  PeakHold peakRight;
+  bool firstPeak = true;
+  std::time_t lastCpuRead = 0;
+  double holdoffCarry = 0;  // processor milliseconds not yet taken off the hold-off
+};
+
+// One cycle of the loop: the frame composed and shown, the frameDelay slept, the
+// timers counted down by the processor time the cycle took.
+void displayCycle(Works& works, DisplayLoop& loop);
+
+// The thread: displayCycle while running is set.
 void timer(Works& works);
 
 }  // namespace corvid
