@@ -144,9 +144,15 @@ std::vector<uint8_t> ExtIoRadio::cycle(const ExtIoFaults& faults) {
   };
   add(kTypeRecord, '1', record(s.vfoB));
   ++counters_.records;
-  if (!s.memory && cycles_ % 2 == 0) {
+  // In split the shown frequency may be the other VFO's, whose record goes every other
+  // cycle.
+  const bool both = !s.memory && cycles_ % 2 == 0;
+  if (both) {
     add(kTypeRecord, '1', record(!s.vfoB));
     ++counters_.records;
+  }
+  if (s.displayFreq() == s.receiveFreq() || both) {
+    noteFrequencySent(counters_.frequencies, s.displayFreq());
   }
   add(kTypeFft, '0', spectrum());
   ++counters_.spectra;

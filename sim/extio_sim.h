@@ -56,6 +56,7 @@ struct ExtIoCounters {
   size_t spectra = 0;
   size_t dropped = 0;                 // cycles not sent: the controller did not read the line
   std::vector<std::string> commands;  // as received, without ';' (the last 1000)
+  std::vector<FrequencySent> frequencies;  // each new shown frequency, when its record went
 };
 
 uint8_t extIoModeValue(StationMode mode);

@@ -88,6 +88,9 @@ std::vector<uint8_t> Ft817Cat::answer(std::span<const uint8_t, 5> command,
       reply.push_back(ft817ModeByte(s.displayMode()));
       if (faults.badBcd) reply[1] = static_cast<uint8_t>((reply[1] & 0xF0) | 0x0A);
       if (faults.dropByte) reply.pop_back();
+      if (!faults.silent && !faults.badBcd && !faults.dropByte) {
+        noteFrequencySent(counters_.frequencies, s.displayFreq());
+      }
       break;
     }
     case 0x01:

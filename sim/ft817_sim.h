@@ -51,6 +51,7 @@ struct Ft817Counters {
   size_t frequencyReads = 0;
   size_t unknown = 0;  // opcodes it does not know (not answered)
   size_t dropped = 0;  // partial commands dropped after the gap
+  std::vector<FrequencySent> frequencies;  // each new frequency in a read reply
 };
 
 // The protocol without the line: commands in, reply bytes out.

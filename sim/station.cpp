@@ -85,4 +85,10 @@ void Station::setPttOut(bool on) {
   update([on](StationState& s) { s.pttOut = on; });
 }
 
+void noteFrequencySent(std::vector<FrequencySent>& sent, uint32_t hz) {
+  if (!sent.empty() && sent.back().hz == hz) return;
+  if (sent.size() >= 1000) sent.erase(sent.begin());
+  sent.push_back({std::chrono::steady_clock::now(), hz});
+}
+
 }  // namespace corvid::bench

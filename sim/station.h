@@ -4,10 +4,12 @@
 // would; the amplifier simulator can read the drive it gets. Safe to use from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace corvid::bench {
 
@@ -44,6 +46,15 @@ struct StationState {
   // Drive power into the amplifier now, W.
   double driveWatts() const;
 };
+
+// The moment a transceiver simulator first put a frequency on its line: what the
+// controller's follow-up latency is measured from.
+struct FrequencySent {
+  std::chrono::steady_clock::time_point at;
+  uint32_t hz = 0;
+};
+// Appends hz when it differs from the last frequency noted; keeps the newest 1000.
+void noteFrequencySent(std::vector<FrequencySent>& sent, uint32_t hz);
 
 class Station {
  public:
