@@ -1,14 +1,24 @@
 // corvid-bench: prepares a bench root, starts the amplifier micro simulator on the
-// controller's amplifier line, starts "corvid --root DIR" and shows its log.
+// controller's amplifier line and both transceiver simulators (FT-817 and EXT IO) on
+// one station, starts "corvid --root DIR" and shows its log.
 //
 //   corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]
-//                [--scenario NAME] [--fault WORD]... [--list-scenarios]
+//                [--scenario NAME] [--fault WORD]... [--interface 817|pex|gen]
+//                [--web PORT] [--list-scenarios]
+//   corvid-bench snapshot FILE.png [--dir DIR]
+//
+// Both transceivers run because the controller opens only the link its bank's band
+// table names, and a bank switch at run time may name the other one. The station feeds
+// the micro: its frequency, and its drive while it transmits.
 //
 // The controller's standard error (its syslog copy and trace lines) is streamed line by
 // line to standard output; the traffic on the amplifier line goes to
-// DIR/var/log/amp-wire.log. A benchmark scenario stops the controller after its
-// measurement and prints its figures. SIGINT, SIGTERM or SIGHUP stop the controller
-// (SIGTERM, then SIGKILL after 3 s) and the bench exits with 0. When the controller
+// DIR/var/log/amp-wire.log. CORVID_EMULATOR (words separated by blanks) is put before
+// the controller's path, as the bench tests of a build for another processor do.
+//
+// "snapshot" writes the panel as the framebuffer file of DIR holds it now. A benchmark scenario
+// stops the controller after its measurement and prints its figures. SIGINT, SIGTERM or SIGHUP stop
+// the controller (SIGTERM, then SIGKILL after 3 s) and the bench exits with 0. When the controller
 // ends by itself the bench exits with its status (128 + N when signal N ended it).
 // Usage and preparation errors exit with 2.
 #include <fcntl.h>
@@ -17,11 +27,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -30,8 +43,14 @@
 #include "sim/amp_simulator.h"
 #include "sim/bench_root.h"
 #include "sim/child_process.h"
+#include "sim/extio_sim.h"
+#include "sim/framebuffer_png.h"
+#include "sim/ft817_sim.h"
 #include "sim/poll_figures.h"
+#include "sim/root_settings.h"
 #include "sim/scenarios.h"
+#include "sim/station_feed.h"
+#include "sim/web_view.h"
 
 namespace fs = std::filesystem;
 using namespace corvid::bench;
@@ -54,6 +73,8 @@ struct Options {
   bool fresh = false;
   std::string scenario = "default";
   std::vector<std::string> faults;
+  std::optional<BankInterface> bankInterface;
+  std::optional<int> webPort;
   bool listScenarios = false;
 };
 
@@ -61,7 +82,9 @@ void usage(std::FILE* out) {
   std::fprintf(
       out,
       "usage: corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]\n"
-      "                    [--scenario NAME] [--fault WORD]... [--list-scenarios]\n"
+      "                    [--scenario NAME] [--fault WORD]... [--interface 817|pex|gen]\n"
+      "                    [--web PORT] [--list-scenarios]\n"
+      "       corvid-bench snapshot FILE.png [--dir DIR]\n"
       "  --dir DIR        the bench root (default ./bench-root); its opt/set is kept\n"
       "  --corvid PATH    the controller (default: ../app/corvid beside this program)\n"
       "  --standin PATH   the stand-in programs' binary (default: beside this program)\n"
@@ -69,7 +92,13 @@ void usage(std::FILE* out) {
       "  --scenario NAME  what runs around the controller (default: default)\n"
       "  --fault WORD     make stand-in calls fail: mount-rw, mount-ro, my_temp, ...,\n"
       "                   or the amplifier micro: amp-silent, amp-refuse:ST, amp-temp1:75,\n"
-      "                   ... (DIR/bench/faults can be edited while the bench runs)\n");
+      "                   ... (DIR/bench/faults can be edited while the bench runs)\n"
+      "  --interface I    the transceiver the banks follow: 817 (FT-817), pex (EXT IO),\n"
+      "                   gen or none (the amplifier's frequency counter); written into\n"
+      "                   the band table files before the start\n"
+      "  --web PORT       a live view of the panel, its keys and the simulators on\n"
+      "                   http://127.0.0.1:PORT/ (0: a free port)\n"
+      "  snapshot         writes the panel of DIR as it is now to FILE.png\n");
 }
 
 void message(const char* format, const std::string& text) {
@@ -114,6 +143,23 @@ bool parse(int argc, char** argv, Options& options, std::string& error) {
     } else if (word == "--fault") {
       if (!takeValue()) return false;
       options.faults.push_back(value);
+    } else if (word == "--interface") {
+      if (!takeValue()) return false;
+      options.bankInterface = parseBankInterface(value);
+      if (!options.bankInterface) {
+        error = "--interface takes 817, pex, gen or none, not " + value;
+        return false;
+      }
+    } else if (word == "--web") {
+      if (!takeValue()) return false;
+      int port = -1;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
+      if (value.empty() || ec != std::errc{} || end != value.data() + value.size() || port < 0 ||
+          port > 65535) {
+        error = "--web takes a port from 0 to 65535, not " + value;
+        return false;
+      }
+      options.webPort = port;
     } else if (word == "--fresh" && !hasValue) {
       options.fresh = true;
     } else if (word == "--list-scenarios" && !hasValue) {
@@ -199,14 +245,57 @@ int runBench(ChildProcess& child, const std::function<bool()>& finished) {
   return 0;
 }
 
-// The controller's amplifier line: LinPort of the root's settings, else the default.
-std::string linPortOf(const BenchRoot& root) {
-  std::ifstream setup(root.under("/opt/set/setup.txt"));
-  for (std::string line; std::getline(setup, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.starts_with("LinPort: ") && line.size() > 9 && line[9] == '/') return line.substr(9);
+// The emulator that runs a controller built for another processor (CORVID_EMULATOR, its
+// words separated by blanks); empty natively.
+std::vector<std::string> emulatorWords() {
+  std::vector<std::string> words;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the bench calls no setenv
+  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {
+    std::istringstream text(emulator);
+    for (std::string word; text >> word;) words.push_back(word);
   }
-  return "/dev/ttyAMA0";
+  return words;
+}
+
+// corvid-bench snapshot FILE.png [--dir DIR]
+int snapshot(int argc, char** argv) {
+  fs::path dir = "bench-root";
+  fs::path png;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--dir" && i + 1 < argc) {
+      dir = argv[++i];
+    } else if (word.starts_with("--dir=")) {
+      dir = std::string(word.substr(6));
+    } else if (!word.starts_with("--") && png.empty()) {
+      png = std::string(word);
+    } else {
+      std::fprintf(stderr, "corvid-bench: snapshot: unexpected %s\n", argv[i]);
+      usage(stderr);
+      return 2;
+    }
+  }
+  if (png.empty()) {
+    std::fprintf(stderr, "corvid-bench: snapshot: which file? (snapshot FILE.png)\n");
+    return 2;
+  }
+  std::error_code ec;
+  const BenchRoot root(fs::absolute(dir, ec));
+  if (ec || !fs::exists(root.marker(), ec)) {
+    std::fprintf(stderr, "corvid-bench: snapshot: %s is no bench root\n", dir.c_str());
+    return 2;
+  }
+  if (!fs::is_regular_file(root.framebuffer(), ec)) {
+    std::fprintf(stderr, "corvid-bench: snapshot: no framebuffer at %s\n",
+                 root.framebuffer().c_str());
+    return 2;
+  }
+  if (const std::string error = writeFramebufferPng(root.framebuffer(), png); !error.empty()) {
+    std::fprintf(stderr, "corvid-bench: snapshot: %s\n", error.c_str());
+    return 2;
+  }
+  message("panel written to %s", png.string());
+  return 0;
 }
 
 fs::path besideThisProgram(const fs::path& relative) {
@@ -219,6 +308,7 @@ fs::path besideThisProgram(const fs::path& relative) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string_view(argv[1]) == "snapshot") return snapshot(argc, argv);
   Options options;
   std::string error;
   if (!parse(argc, argv, options, error)) {
@@ -265,6 +355,13 @@ int main(int argc, char** argv) {
   message("calls log %s", root.callsLog().string());
   message("scenario %s", std::string(scenario->name) + " (" + std::string(scenario->summary) + ")");
   for (const std::string& fault : prepare.faults) message("fault %s", fault);
+  if (options.bankInterface) {
+    if (const std::string err = setBankInterface(root, *options.bankInterface); !err.empty()) {
+      std::fprintf(stderr, "corvid-bench: %s\n", err.c_str());
+      return 2;
+    }
+    message("bank interface %s", std::string(interfaceLine(*options.bankInterface)));
+  }
 
   if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::fprintf(stderr, "corvid-bench: pipe: %s\n",
@@ -279,9 +376,10 @@ int main(int argc, char** argv) {
 
   AmpSimulatorOptions microOptions;
   microOptions.root = root.dir();
-  microOptions.linPort = linPortOf(root);
+  microOptions.linPort = rootPortSetting(root, "LinPort", "/dev/ttyAMA0");
   AmpSimulator micro(microOptions);
-  scenario->setupMicro(micro);
+  auto station = std::make_shared<Station>();
+  scenario->setup(micro, *station);
   if (!micro.start(error)) {
     std::fprintf(stderr, "corvid-bench: amplifier micro: %s\n", error.c_str());
     return 2;
@@ -290,12 +388,49 @@ int main(int argc, char** argv) {
   message("wire log %s", root.under("/var/log/amp-wire.log").string());
   for (const std::string& err : micro.faultsFileErrors()) message("warning: %s", err);
 
+  Ft817Simulator ft817({.root = root.dir(),
+                        .port = rootPortSetting(root, "CatSerialPort", "/dev/VORN817"),
+                        .watchFaultsFile = true,
+                        .station = station});
+  if (!ft817.start(error)) {
+    std::fprintf(stderr, "corvid-bench: FT-817: %s\n", error.c_str());
+    return 2;
+  }
+  message("FT-817 on %s",
+          fs::read_symlink(ft817.linkPath(), ec).string() + " (" + ft817.linkPath().string() + ")");
+  ExtIoSimulator extIo({.root = root.dir(),
+                        .port = rootPortSetting(root, "SerPort", "/dev/VORNSER"),
+                        .watchFaultsFile = true,
+                        .cycleMs = 100,
+                        .station = station});
+  if (!extIo.start(error)) {
+    std::fprintf(stderr, "corvid-bench: EXT IO: %s\n", error.c_str());
+    return 2;
+  }
+  message("EXT IO on %s",
+          fs::read_symlink(extIo.linkPath(), ec).string() + " (" + extIo.linkPath().string() + ")");
+  StationFeed feed(station, micro);
+  feed.start();
+
+  std::optional<WebView> web;
+  if (options.webPort) {
+    web.emplace(WebViewOptions{.root = root.dir(), .station = station, .micro = &micro});
+    if (!web->start(*options.webPort, error)) {
+      std::fprintf(stderr, "corvid-bench: web view: %s\n", error.c_str());
+      return 2;
+    }
+    message("web view %s", "http://127.0.0.1:" + std::to_string(web->port()) + "/");
+  }
+
   ChildOptions child;
-  child.argv = {fs::absolute(options.corvid, ec).string(), "--root", root.dir().string()};
+  child.argv = emulatorWords();
+  child.argv.insert(child.argv.end(),
+                    {fs::absolute(options.corvid, ec).string(), "--root", root.dir().string()});
   child.group = ProcessGroup::Own;
   // The panel's pictures are files of the working directory, made by the build.
   child.workingDir = CORVID_PICTURES_DIR;
-  message("starting %s", child.argv[0] + " --root " + root.dir().string());
+  message("starting %s",
+          fs::absolute(options.corvid, ec).string() + " --root " + root.dir().string());
   std::optional<ChildProcess> corvid = ChildProcess::start(child, error);
   if (!corvid) {
     std::fprintf(stderr, "corvid-bench: %s\n", error.c_str());
@@ -310,7 +445,11 @@ int main(int argc, char** argv) {
     };
   }
   const int status = runBench(*corvid, finished);
-  corvid.reset();  // the controller first, then its micro
+  corvid.reset();  // the controller first, then what it talks to
+  if (web) web->stop();
+  feed.stop();
+  ft817.stop();
+  extIo.stop();
   micro.stop();
   if (scenario->measure.count() > 0) {
     const std::string figures = formatFigures(

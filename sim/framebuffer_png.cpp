@@ -11,14 +11,21 @@ namespace corvid::bench {
 // libpng's simplified interface is used throughout: it reports errors as return values,
 // so no longjmp ever crosses these C++ frames.
 
-std::string writeFramebufferPng(const std::filesystem::path& framebuffer,
-                                const std::filesystem::path& png) {
+namespace {
+
+// The framebuffer file as 8-bit RGB rows; empty with error set when it cannot be read.
+std::optional<std::vector<uint8_t>> framebufferRgb(const std::filesystem::path& framebuffer,
+                                                   std::string& error) {
   std::ifstream in(framebuffer, std::ios::binary);
-  if (!in) return "cannot open " + framebuffer.string();
+  if (!in) {
+    error = "cannot open " + framebuffer.string();
+    return std::nullopt;
+  }
   std::vector<char> raw(kFbBytes);
   in.read(raw.data(), static_cast<std::streamsize>(raw.size()));
   if (static_cast<size_t>(in.gcount()) != raw.size()) {
-    return framebuffer.string() + " is shorter than 800 x 480 x 4 bytes";
+    error = framebuffer.string() + " is shorter than 800 x 480 x 4 bytes";
+    return std::nullopt;
   }
   std::vector<uint8_t> rgb(kFbWidth * kFbHeight * 3);
   for (size_t i = 0, o = 0; i < raw.size(); i += 4, o += 3) {
@@ -26,17 +33,55 @@ std::string writeFramebufferPng(const std::filesystem::path& framebuffer,
     rgb[o + 1] = static_cast<uint8_t>(raw[i + 1]);
     rgb[o + 2] = static_cast<uint8_t>(raw[i]);
   }
+  return rgb;
+}
+
+png_image panelImage() {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(kFbWidth);
   image.height = static_cast<png_uint_32>(kFbHeight);
   image.format = PNG_FORMAT_RGB;
-  if (png_image_write_to_file(&image, png.c_str(), 0, rgb.data(), 0, nullptr) == 0) {
-    std::string error = "cannot write " + png.string() + ": " + image.message;
+  return image;
+}
+
+}  // namespace
+
+std::string writeFramebufferPng(const std::filesystem::path& framebuffer,
+                                const std::filesystem::path& png) {
+  std::string error;
+  const std::optional<std::vector<uint8_t>> rgb = framebufferRgb(framebuffer, error);
+  if (!rgb) return error;
+  png_image image = panelImage();
+  if (png_image_write_to_file(&image, png.c_str(), 0, rgb->data(), 0, nullptr) == 0) {
+    error = "cannot write " + png.string() + ": " + image.message;
     png_image_free(&image);
     return error;
   }
   return {};
+}
+
+std::optional<std::vector<uint8_t>> framebufferPng(const std::filesystem::path& framebuffer,
+                                                   std::string& error) {
+  const std::optional<std::vector<uint8_t>> rgb = framebufferRgb(framebuffer, error);
+  if (!rgb) return std::nullopt;
+  // First the size the PNG needs, then the PNG itself.
+  png_image image = panelImage();
+  png_alloc_size_t size = 0;
+  if (png_image_write_to_memory(&image, nullptr, &size, 0, rgb->data(), 0, nullptr) == 0) {
+    error = std::string("cannot encode the panel: ") + image.message;
+    png_image_free(&image);
+    return std::nullopt;
+  }
+  std::vector<uint8_t> png(size);
+  image = panelImage();
+  if (png_image_write_to_memory(&image, png.data(), &size, 0, rgb->data(), 0, nullptr) == 0) {
+    error = std::string("cannot encode the panel: ") + image.message;
+    png_image_free(&image);
+    return std::nullopt;
+  }
+  png.resize(size);
+  return png;
 }
 
 std::optional<RgbImage> readPng(const std::filesystem::path& png) {

@@ -22,6 +22,10 @@ struct RgbImage {
 std::string writeFramebufferPng(const std::filesystem::path& framebuffer,
                                 const std::filesystem::path& png);
 
+// The same PNG in memory (the bench's web view); empty with error set on failure.
+std::optional<std::vector<uint8_t>> framebufferPng(const std::filesystem::path& framebuffer,
+                                                   std::string& error);
+
 // Any PNG, converted to 8-bit RGB (alpha dropped against black). Empty on failure.
 std::optional<RgbImage> readPng(const std::filesystem::path& png);
 

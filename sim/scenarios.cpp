@@ -10,38 +10,53 @@ namespace {
 using namespace std::chrono_literals;
 
 // Nothing beyond the defaults: every stand-in answers its default, no fault is
-// injected, the micro starts from power-on (bypassed, not transmitting).
+// injected, the micro starts from power-on (bypassed, not transmitting), the station
+// receives on its power-on frequency.
 void configureNothing(PrepareOptions&) {}
-void microAtPowerOn(AmpSimulator&) {}
+void atPowerOn(AmpSimulator&, Station&) {}
 
-// The operator has switched the amplifier in and keys 10 W into a 1.5:1 load.
-void microTransmitting(AmpSimulator& micro) {
-  micro.withMicro([](AmpMicro& m) {
-    m.settings().bypassed = false;
-    m.setLoadSwr(1.5);
-    m.key(10.0);
+// The operator keys the transceiver with drive watts. Only the station's own state is
+// changed (Station::update is its lock), so the feed carries it to the micro.
+void transmitWith(Station& station, double watts) {
+  station.update([watts](StationState& s) {
+    s.pttWatts = watts;
+    s.ptt = true;
   });
 }
 
+// The operator has switched the amplifier in and keys 10 W into a 1.5:1 load.
+void transmitting(AmpSimulator& micro, Station& station) {
+  micro.withMicro([](AmpMicro& m) {
+    m.settings().bypassed = false;
+    m.setLoadSwr(1.5);
+  });
+  transmitWith(station, 10.0);
+}
+
 // The same into a 3.5:1 load: above the micro's SWR limit.
-void microIntoBadLoad(AmpSimulator& micro) {
+void intoBadLoad(AmpSimulator& micro, Station& station) {
   micro.withMicro([](AmpMicro& m) {
     m.settings().bypassed = false;
     m.setLoadSwr(3.5);
-    m.key(10.0);
   });
+  transmitWith(station, 10.0);
 }
 
 // The amplifier in, keyed with 10 W on 7.1 MHz, the tuner network and the three antennas
 // of tuner_model.h behind it: the SWR follows the antenna the controller selects and the
 // tune value it sends (antenna 1, the 20 m dipole, is far off on 40 m).
-void microIntoAntennas(AmpSimulator& micro) {
+void intoAntennas(AmpSimulator& micro, Station& station) {
   micro.withMicro([](AmpMicro& m) {
     m.settings().bypassed = false;
     m.setTuner(std::make_shared<TunerLoad>());
-    m.setTransceiverFrequency(7100000);
-    m.key(10.0);
   });
+  station.update([](StationState& s) {
+    s.memory = false;
+    s.vfoB = false;
+    s.split = false;
+    s.freqA = 7'100'000;
+  });
+  transmitWith(station, 10.0);
 }
 
 // Heat sink 1 reads 75 °C, above the controller's default 70 °C limit. The word is in
@@ -51,20 +66,19 @@ void configureHot(PrepareOptions& options) {
 }
 
 constexpr std::array<Scenario, 6> kScenarios = {{
-    {"default", "the micro simulator at power-on; stand-ins answer their defaults, no faults",
-     &configureNothing, &microAtPowerOn, 0s},
-    {"transmit", "the amplifier in, keyed with 10 W drive into a 1.5:1 load", &configureNothing,
-     &microTransmitting, 0s},
-    {"high-swr", "the amplifier in, keyed with 10 W drive into a 3.5:1 load", &configureNothing,
-     &microIntoBadLoad, 0s},
+    {"default", "the simulators at power-on; stand-ins answer their defaults, no faults",
+     &configureNothing, &atPowerOn, 0s},
+    {"transmit", "the amplifier in, the transceiver keyed with 10 W drive into a 1.5:1 load",
+     &configureNothing, &transmitting, 0s},
+    {"high-swr", "the amplifier in, the transceiver keyed with 10 W drive into a 3.5:1 load",
+     &configureNothing, &intoBadLoad, 0s},
     {"antennas",
      "the amplifier in, keyed with 10 W on 7.1 MHz into the tuner network and three antennas",
-     &configureNothing, &microIntoAntennas, 0s},
-    {"hot", "heat sink 1 at 75 C (amp-temp1:75 in the faults file)", &configureHot, &microAtPowerOn,
-     0s},
+     &configureNothing, &intoAntennas, 0s},
+    {"hot", "heat sink 1 at 75 C (amp-temp1:75 in the faults file)", &configureHot, &atPowerOn, 0s},
     {"poll-benchmark",
      "polling figures: the controller against a zero-latency micro, 10 s after start-up",
-     &configureNothing, &microAtPowerOn, 10s},
+     &configureNothing, &atPowerOn, 10s},
 }};
 
 }  // namespace
