@@ -65,7 +65,7 @@ TempFolder::~TempFolder() {
   fs::remove_all(path_, ec);
 }
 
-CorvidRun::CorvidRun(const RunOptions& options) {
+CorvidRun::CorvidRun(const RunOptions& options) : workingDir_(options.workingDir) {
   if (temp_.path().empty()) return;
   PrepareOptions prepare;
   prepare.dir = temp_.path() / "root";
@@ -120,6 +120,7 @@ bool CorvidRun::start() {
   options.argv = emulatorWords();
   options.argv.insert(options.argv.end(), {CORVID_BINARY, "--root", root_->dir().string()});
   options.stdoutFile = temp_.path() / "stdout.txt";
+  options.workingDir = workingDir_;
   std::string error;
   child_ = ChildProcess::start(options, error);
   if (!child_) {

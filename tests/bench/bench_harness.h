@@ -37,6 +37,9 @@ inline constexpr std::chrono::seconds kLogTimeout = 30s;
 struct RunOptions {
   std::vector<std::string> faults;
   std::map<std::string, std::string> answers;
+  // The controller's working folder, where it reads the panel pictures ("%s.png");
+  // empty: the test's own.
+  std::filesystem::path workingDir = {};
 };
 
 // A temporary folder, removed with everything in it at the end of its scope.
@@ -87,6 +90,7 @@ class CorvidRun {
 
   TempFolder temp_;
   std::optional<BenchRoot> root_;
+  std::filesystem::path workingDir_;
   std::optional<ChildProcess> child_;
   std::thread reader_;
   std::atomic<bool> stopReading_{false};
