@@ -123,7 +123,9 @@ function showFaults(known, set) {
 var filled = false;
 function refreshState() {
   fetch("/state").then(function (r) { return r.json(); }).then(function (s) {
-    document.getElementById("state").textContent = JSON.stringify(s, null, 1);
+    var shown = Object.assign({}, s);
+    delete shown.knownFaults;
+    document.getElementById("state").textContent = JSON.stringify(shown, null, 1);
     showFaults(s.knownFaults, s.faults);
     if (s.frequency !== undefined) {
       document.getElementById("transmit").checked = s.transmit;

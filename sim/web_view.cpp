@@ -1,6 +1,7 @@
 #include "sim/web_view.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -215,6 +216,10 @@ std::string withFault(std::string_view faultsText, std::string_view word, std::o
       while (from > copied && (line[from - 1] == ' ' || line[from - 1] == '\t')) --from;
       kept.append(line.substr(copied, from - copied));
       copied = t.at + t.size;
+      // The first word of a line takes the blanks after it instead.
+      if (kept.find_first_not_of(" \t") == std::string::npos) {
+        while (copied < line.size() && (line[copied] == ' ' || line[copied] == '\t')) ++copied;
+      }
       removed = true;
     }
     kept.append(line.substr(copied));
@@ -326,6 +331,12 @@ bool WebView::start(int port, std::string& error) {
   server->new_task_queue = [] { return new httplib::ThreadPool(8); };
   server->set_keep_alive_timeout(1);
   server->set_payload_max_length(4096);
+  // Reusing the address lets a restarted bench have its port back at once; unlike the
+  // library's default, no SO_REUSEPORT, so a second bench cannot share a port in use.
+  server->set_socket_options([](int sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   const auto serve = [this](const httplib::Request& request, httplib::Response& response) {
     const WebReply reply = handle(request.method, request.path, request.params);
     response.status = reply.status;

@@ -1,0 +1,423 @@
+// The bench's panel as others see it, against the real controller: "corvid-bench
+// snapshot" on a running root, and the web view of a running corvid-bench in headless
+// Chromium, driven through chromedriver's WebDriver protocol (JSON by hand over
+// httplib). One bench run per test: the controller's start-up takes about 14 s.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include "sim/child_process.h"
+#include "sim/framebuffer_png.h"
+#include "tests/bench/bench_harness.h"
+
+namespace corvid::bench::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kChromium = "/usr/bin/chromium";
+constexpr const char* kChromedriver = "/usr/bin/chromedriver";
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The emulator words of a cross build (CORVID_EMULATOR), before an ARM program's path.
+std::vector<std::string> emulatorWords() {
+  std::vector<std::string> words;
+  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {  // NOLINT
+    std::istringstream text(emulator);
+    for (std::string word; text >> word;) words.push_back(word);
+  }
+  return words;
+}
+
+// Reads a child's standard error on a thread of its own, so a chatty child never
+// blocks on a full pipe; what it said is kept for the failure messages.
+class StderrDrain {
+ public:
+  explicit StderrDrain(int fd)
+      : thread_([this, fd] {
+          std::array<char, 4096> buffer{};
+          for (;;) {
+            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            std::scoped_lock lock(mutex_);
+            if (text_.size() < 200000) text_.append(buffer.data(), static_cast<size_t>(n));
+          }
+        }) {}
+  ~StderrDrain() { thread_.join(); }  // the pipe ends when its child is reaped
+  StderrDrain(const StderrDrain&) = delete;
+  StderrDrain& operator=(const StderrDrain&) = delete;
+  std::string text() const {
+    std::scoped_lock lock(mutex_);
+    return text_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+  std::thread thread_;
+};
+
+// A started child with its output in a file and its standard error drained. Stopped
+// (with its whole process group when asked) at the end of its scope.
+class Program {
+ public:
+  Program(std::vector<std::string> argv, fs::path output, bool killGroup)
+      : output_(std::move(output)), killGroup_(killGroup) {
+    ChildOptions options;
+    options.argv = std::move(argv);
+    options.stdoutFile = output_;
+    options.group = ProcessGroup::Own;
+    child_ = ChildProcess::start(options, error_);
+    if (child_) drain_.emplace(child_->stderrFd());
+  }
+  ~Program() { stop(); }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool started() const { return child_.has_value(); }
+  const std::string& error() const { return error_; }
+  std::string output() const { return slurp(output_); }
+  std::string errors() const { return drain_ ? drain_->text() : std::string(); }
+  bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout = kLogTimeout) {
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout);
+  }
+  void stop() {
+    if (!child_) return;
+    const pid_t group = child_->pid();
+    // Chromium's processes are chromedriver's: its group goes with it.
+    if (killGroup_) ::kill(-group, SIGTERM);
+    child_->stop();
+    if (killGroup_) ::kill(-group, SIGKILL);
+    drain_.reset();
+    child_.reset();
+  }
+
+ private:
+  fs::path output_;
+  bool killGroup_;
+  std::string error_;
+  std::optional<ChildProcess> child_;
+  std::optional<StderrDrain> drain_;
+};
+
+// A free TCP port of the loopback interface, as the kernel hands one out.
+int freeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+// Where the value of "key" starts in a JSON text (blanks after the colon skipped).
+// Plain searching: the screenshot's value runs to hundreds of kilobytes, too long for
+// a backtracking regular expression.
+std::optional<size_t> valueAt(const std::string& json, const std::string& key) {
+  const std::string quoted = "\"" + key + "\"";
+  for (size_t at = json.find(quoted); at != std::string::npos; at = json.find(quoted, at + 1)) {
+    size_t i = json.find_first_not_of(" \t\r\n", at + quoted.size());
+    if (i == std::string::npos || json[i] != ':') continue;
+    i = json.find_first_not_of(" \t\r\n", i + 1);
+    if (i != std::string::npos) return i;
+  }
+  return std::nullopt;
+}
+
+// The string value of "key" (no escapes in the values read here).
+std::optional<std::string> jsonText(const std::string& json, const std::string& key) {
+  const std::optional<size_t> at = valueAt(json, key);
+  if (!at || json[*at] != '"') return std::nullopt;
+  const size_t end = json.find('"', *at + 1);
+  if (end == std::string::npos) return std::nullopt;
+  return json.substr(*at + 1, end - *at - 1);
+}
+
+std::optional<long> jsonNumber(const std::string& json, const std::string& key) {
+  const std::optional<size_t> at = valueAt(json, key);
+  if (!at) return std::nullopt;
+  long value = 0;
+  const char* begin = json.data() + *at;
+  const auto [end, ec] = std::from_chars(begin, json.data() + json.size(), value);
+  if (ec != std::errc{} || end == begin) return std::nullopt;
+  return value;
+}
+
+std::optional<std::vector<uint8_t>> base64(std::string_view text) {
+  std::vector<uint8_t> out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    int v;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else if (c == '=')
+      break;
+    else if (c == '\n' || c == '\r')
+      continue;
+    else
+      return std::nullopt;
+    bits = (bits << 6) | static_cast<uint32_t>(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(static_cast<uint8_t>((bits >> count) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// A WebDriver session of chromedriver: headless Chromium with a profile of its own.
+class Browser {
+ public:
+  Browser(int driverPort, const fs::path& profile) : driver_("127.0.0.1", driverPort) {
+    driver_.set_connection_timeout(5s);
+    driver_.set_read_timeout(60s);
+    const std::string args =
+        "[\"--headless\",\"--no-sandbox\",\"--disable-gpu\",\"--disable-quic\","
+        "\"--no-first-run\",\"--disable-background-networking\","
+        "\"--disable-component-update\",\"--disable-sync\",\"--window-size=1000,1400\","
+        "\"--user-data-dir=" +
+        profile.string() + "\"]";
+    const std::string body =
+        "{\"capabilities\":{\"alwaysMatch\":{\"browserName\":\"chrome\","
+        "\"goog:chromeOptions\":{\"binary\":\"" +
+        std::string(kChromium) + "\",\"args\":" + args + "}}}}";
+    const std::string reply = post("/session", body);
+    if (std::optional<std::string> id = jsonText(reply, "sessionId"))
+      session_ = *id;
+    else
+      error_ = reply;
+  }
+  ~Browser() {
+    if (!session_.empty()) driver_.Delete("/session/" + session_);
+  }
+  Browser(const Browser&) = delete;
+  Browser& operator=(const Browser&) = delete;
+
+  bool ok() const { return !session_.empty(); }
+  const std::string& error() const { return error_; }
+
+  std::string post(const std::string& path, const std::string& body) {
+    const httplib::Result result = driver_.Post(path, body, "application/json");
+    return result ? result->body
+                  : "no reply from chromedriver: " + httplib::to_string(result.error());
+  }
+  std::string get(const std::string& path) {
+    const httplib::Result result = driver_.Get(path);
+    return result ? result->body
+                  : "no reply from chromedriver: " + httplib::to_string(result.error());
+  }
+  std::string session() const { return "/session/" + session_; }
+
+  std::string open(const std::string& url) {
+    return post(session() + "/url", "{\"url\":\"" + url + "\"}");
+  }
+  // Runs a script (its source without double quotes or backslashes); the reply.
+  std::string script(const std::string& source) {
+    return post(session() + "/execute/sync", "{\"script\":\"" + source + "\",\"args\":[]}");
+  }
+  // Finds by CSS selector; the element's reference, empty when there is none.
+  std::string find(const std::string& css) {
+    const std::string reply =
+        post(session() + "/element", "{\"using\":\"css selector\",\"value\":\"" + css + "\"}");
+    return jsonText(reply, "element-6066-11e4-a52e-4f735466cecf").value_or("");
+  }
+  std::string click(const std::string& element) {
+    return post(session() + "/element/" + element + "/click", "{}");
+  }
+  std::string clear(const std::string& element) {
+    return post(session() + "/element/" + element + "/clear", "{}");
+  }
+  std::string type(const std::string& element, const std::string& text) {
+    return post(session() + "/element/" + element + "/value", "{\"text\":\"" + text + "\"}");
+  }
+
+ private:
+  httplib::Client driver_;
+  std::string session_;
+  std::string error_;
+};
+
+std::vector<std::string> benchCommand(const fs::path& dir) {
+  std::vector<std::string> argv = emulatorWords();
+  argv.insert(argv.end(), {CORVID_BENCH_BINARY, "--dir", dir.string(), "--fresh", "--corvid",
+                           CORVID_BINARY, "--standin", CORVID_STANDIN_BINARY});
+  return argv;
+}
+
+TEST(BenchSnapshot, WritesThePanelOfARunningRootAndRefusesWhatIsNoRoot) {
+  CorvidRun run;
+  ASSERT_TRUE(run.prepared());
+  ASSERT_TRUE(run.start());
+  // The countdown is drawn over the start picture.
+  ASSERT_TRUE(run.waitForLog("Time Loading ... 9..")) << run.log();
+  TempFolder out;
+  const fs::path png = out.path() / "panel.png";
+  std::vector<std::string> argv = emulatorWords();
+  argv.insert(argv.end(),
+              {CORVID_BENCH_BINARY, "snapshot", png.string(), "--dir", run.root().dir().string()});
+  {
+    Program snapshot(argv, out.path() / "snapshot.out", false);
+    ASSERT_TRUE(snapshot.started()) << snapshot.error();
+    ASSERT_TRUE(snapshot.waitForOutput("panel written to"))
+        << snapshot.output() << snapshot.errors();
+  }
+  const std::optional<RgbImage> image = readPng(png);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->width, 800u);
+  EXPECT_EQ(image->height, 480u);
+  const std::set<std::array<uint8_t, 3>> colours = [&] {
+    std::set<std::array<uint8_t, 3>> seen;
+    for (size_t i = 0; i + 2 < image->rgb.size() && seen.size() < 3; i += 3) {
+      seen.insert({image->rgb[i], image->rgb[i + 1], image->rgb[i + 2]});
+    }
+    return seen;
+  }();
+  EXPECT_GT(colours.size(), 1u) << "the panel is one flat colour";
+
+  // No bench root, or a root without its framebuffer: a clear reason and status 2.
+  for (const bool withRoot : {false, true}) {
+    std::vector<std::string> bad = emulatorWords();
+    const fs::path dir = withRoot ? run.root().dir() : out.path();
+    if (withRoot) fs::rename(run.root().framebuffer(), out.path() / "fb0");
+    bad.insert(bad.end(), {CORVID_BENCH_BINARY, "snapshot", (out.path() / "x.png").string(),
+                           "--dir", dir.string()});
+    ChildOptions options;
+    options.argv = bad;
+    std::string error;
+    std::optional<ChildProcess> child = ChildProcess::start(options, error);
+    ASSERT_TRUE(child) << error;
+    std::string said;
+    std::array<char, 512> buffer{};
+    for (ssize_t n; (n = ::read(child->stderrFd(), buffer.data(), buffer.size())) > 0;) {
+      said.append(buffer.data(), static_cast<size_t>(n));
+    }
+    EXPECT_EQ(child->wait().code, 2);
+    EXPECT_NE(said.find(withRoot ? "no framebuffer" : "is no bench root"), std::string::npos)
+        << said;
+    EXPECT_FALSE(fs::exists(out.path() / "x.png"));
+  }
+}
+
+TEST(BrowserView, KeysAndFrequencyFromThePageReachTheController) {
+  ASSERT_TRUE(fs::exists(kChromium) && fs::exists(kChromedriver))
+      << "the browser test needs Debian's chromium and chromium-driver (" << kChromium << ", "
+      << kChromedriver << "): apt-get install chromium chromium-driver";
+  TempFolder temp;
+  ASSERT_FALSE(temp.path().empty());
+
+  std::vector<std::string> argv = benchCommand(temp.path() / "root");
+  argv.insert(argv.end(), {"--interface", "817", "--web", "0"});
+  Program bench(argv, temp.path() / "bench.out", false);
+  ASSERT_TRUE(bench.started()) << bench.error();
+  ASSERT_TRUE(bench.waitForOutput("corvid-bench: web view http://127.0.0.1:"))
+      << bench.output() << bench.errors();
+  const std::string started = bench.output();
+  const std::string_view announce = "web view http://127.0.0.1:";
+  const size_t at = started.find(announce) + announce.size();
+  int benchPort = 0;
+  const auto parsed =
+      std::from_chars(started.data() + at, started.data() + started.size(), benchPort);
+  ASSERT_TRUE(parsed.ec == std::errc{} && benchPort > 0 && *parsed.ptr == '/') << started;
+  const std::string url = "http://127.0.0.1:" + std::to_string(benchPort) + "/";
+
+  const int driverPort = freeLoopbackPort();
+  ASSERT_GT(driverPort, 0);
+  Program driver({kChromedriver, "--port=" + std::to_string(driverPort)},
+                 temp.path() / "chromedriver.out", true);
+  ASSERT_TRUE(driver.started()) << driver.error();
+  ASSERT_TRUE(waitUntil([&] {
+    httplib::Client probe("127.0.0.1", driverPort);
+    const httplib::Result status = probe.Get("/status");
+    return status && status->body.find("\"ready\":true") != std::string::npos;
+  })) << driver.output()
+      << driver.errors();
+
+  Browser browser(driverPort, temp.path() / "profile");
+  ASSERT_TRUE(browser.ok()) << browser.error() << driver.output();
+  browser.open(url);
+  ASSERT_TRUE(waitUntil([&] {
+    return jsonNumber(browser.script("var i = document.getElementById('panel'); "
+                                     "return i.complete ? i.naturalWidth : 0;"),
+                      "value") == 800;
+  })) << browser.script("return document.documentElement.outerHTML;");
+
+  // The controller takes no key events until its start-up is over.
+  ASSERT_TRUE(bench.waitForOutput("Timer thread started")) << bench.output();
+  const std::string shortKey = browser.find("#key2-short");
+  ASSERT_FALSE(shortKey.empty());
+  browser.click(shortKey);
+  EXPECT_TRUE(bench.waitForOutput("key 2 short")) << bench.output();
+  const std::string longKey = browser.find("#key3-long");
+  ASSERT_FALSE(longKey.empty());
+  browser.click(longKey);
+  EXPECT_TRUE(bench.waitForOutput("key 3 long")) << bench.output();
+
+  // A frequency typed into the form: the FT-817 bank's controller reads it over CAT.
+  ASSERT_TRUE(bench.waitForOutput("CAT FT817 freq 14070000")) << bench.output();
+  const std::string field = browser.find("#freq");
+  ASSERT_FALSE(field.empty());
+  browser.clear(field);
+  browser.type(field, "7074000");
+  browser.click(browser.find("#freq-set"));
+  EXPECT_TRUE(bench.waitForOutput("CAT FT817 freq 7074000")) << bench.output();
+  httplib::Client state("127.0.0.1", benchPort);
+  const httplib::Result json = state.Get("/state");
+  ASSERT_TRUE(json);
+  EXPECT_EQ(jsonNumber(json->body, "frequency"), 7074000) << json->body;
+
+  // The page as the browser shows it.
+  const std::string shot = browser.get(browser.session() + "/screenshot");
+  const std::optional<std::string> encoded = jsonText(shot, "value");
+  ASSERT_TRUE(encoded) << shot.substr(0, 200);
+  const std::optional<std::vector<uint8_t>> png = base64(*encoded);
+  ASSERT_TRUE(png);
+  const fs::path file = temp.path() / "web_view.png";
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(png->data()), std::ssize(*png));
+  const std::optional<RgbImage> image = readPng(file);
+  ASSERT_TRUE(image);
+  EXPECT_GT(image->width, 800u);
+  // Kept beside the test binary for a look after the run.
+  std::error_code ec;
+  fs::copy_file(file, "web_view_screenshot.png", fs::copy_options::overwrite_existing, ec);
+}
+
+}  // namespace
+}  // namespace corvid::bench::test
