@@ -48,11 +48,12 @@ struct UiState {
   std::atomic<uint8_t> tinyV12{0};
   std::atomic<uint8_t> tinyV15{0};
   std::atomic<uint8_t> tinyVamp{0};
-  // Steps of the bar meters.
-  int number_ofStep_meter_FWD = 0;
-  int number_ofStep_meter_REFL = 0;
-  int number_ofStep_meter_SWR = 0;
-  int number_ofStep_meter_PW = 0;
+  // Steps of the bar meters. The link thread sets the forward scale when the amplifier
+  // tells its model; the display loop reads them every frame.
+  std::atomic<int> number_ofStep_meter_FWD{0};
+  std::atomic<int> number_ofStep_meter_REFL{0};
+  std::atomic<int> number_ofStep_meter_SWR{0};
+  std::atomic<int> number_ofStep_meter_PW{0};
   // Step of the manual tune editor and edit cursors of the network menu.
   std::atomic<int> StepTune1{0};
   std::atomic<int> CntIP{0};
