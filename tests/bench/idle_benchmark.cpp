@@ -57,7 +57,8 @@ std::optional<unsigned long long> cpuTicks(const fs::path& statFile) {
 std::map<std::string, unsigned long long> threadTicks(pid_t pid) {
   std::map<std::string, unsigned long long> ticks;
   std::error_code ec;
-  for (const auto& task : fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "task", ec)) {
+  for (const auto& task :
+       fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "task", ec)) {
     std::ifstream commFile(task.path() / "comm");
     std::string comm;
     std::getline(commFile, comm);
@@ -86,8 +87,10 @@ int run(double seconds, const std::string& trx) {
   if (trx == "ft817") {
     controller.writeFile("/opt/set/antenna.txt", bandTable("!817"));
     controller.writeFile("/opt/set/antenna_b1.txt", bandTable("!817"));
-    ft817 = std::make_unique<Ft817Simulator>(Ft817Options{
-        .root = controller.root().dir(), .port = "/dev/VORN817", .watchFaultsFile = false, .station = {}});
+    ft817 = std::make_unique<Ft817Simulator>(Ft817Options{.root = controller.root().dir(),
+                                                          .port = "/dev/VORN817",
+                                                          .watchFaultsFile = false,
+                                                          .station = {}});
     if (!ft817->start(error)) {
       std::fprintf(stderr, "FT-817 simulator: %s\n", error.c_str());
       return 1;
@@ -142,7 +145,8 @@ int run(double seconds, const std::string& trx) {
     threads.emplace_back(share(ticks - (was == threadsBefore.end() ? 0 : was->second)), name);
   }
   std::sort(threads.rbegin(), threads.rend());
-  for (const auto& [percent, name] : threads) std::printf("  %-28s %5.1f %%\n", name.c_str(), percent);
+  for (const auto& [percent, name] : threads)
+    std::printf("  %-28s %5.1f %%\n", name.c_str(), percent);
   return 0;
 }
 

@@ -3,6 +3,8 @@
 // the key decoder does), and only after its release does the power-off command 0x85 go
 // out, again every 1.5 s, through the priority slot of the link. Real time throughout:
 // the thread's 2 ms passes and 200-pass slots are what is checked.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,8 +13,6 @@
 #include <memory>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/works.h"
 #include "sim/bench_root.h"
