@@ -197,37 +197,23 @@ void ExtIoRadio::command(const std::string& text) {
 ExtIoSimulator::ExtIoSimulator(ExtIoOptions options)
     : options_(std::move(options)),
       station_(options_.station ? options_.station : std::make_shared<Station>()),
-      radio_(*station_) {}
+      radio_(*station_),
+      lineThread_(options_.root, options_.port) {}
 
 ExtIoSimulator::~ExtIoSimulator() {
   stop();
 }
 
 std::filesystem::path ExtIoSimulator::linkPath() const {
-  return options_.root / std::filesystem::path(options_.port).relative_path();
+  return lineThread_.linkPath();
 }
 
 bool ExtIoSimulator::start(std::string& error) {
-  if (thread_.joinable()) return true;
-  if (!waker_.ok()) {
-    error = "no wake-up pipe";
-    return false;
-  }
-  std::optional<TrxLine> opened = TrxLine::open(linkPath(), error);
-  if (!opened) return false;
-  line_.emplace(std::move(*opened));
-  stopRequested_ = false;
-  thread_ = std::thread([this] { run(); });
-  return true;
+  return lineThread_.start([this] { run(); }, error);
 }
 
 void ExtIoSimulator::stop() {
-  if (thread_.joinable()) {
-    stopRequested_ = true;
-    waker_.wake();
-    thread_.join();
-  }
-  line_.reset();
+  lineThread_.stop();
 }
 
 void ExtIoSimulator::setFaults(ExtIoFaults faults) {
@@ -248,7 +234,7 @@ ExtIoCounters ExtIoSimulator::counters() const {
 void ExtIoSimulator::inject(std::vector<uint8_t> bytes) {
   std::scoped_lock lock(mutex_);
   injected_.insert(injected_.end(), bytes.begin(), bytes.end());
-  waker_.wake();
+  lineThread_.waker().wake();
 }
 
 void ExtIoSimulator::readFaultsFile() {
@@ -278,7 +264,7 @@ void ExtIoSimulator::run() {
   auto nextFaultsCheck = Clock::now();
   std::array<uint8_t, 256> buffer{};
   std::vector<uint8_t> chunk;
-  while (!stopRequested_) {
+  while (!lineThread_.stopRequested()) {
     auto now = Clock::now();
     if (options_.watchFaultsFile && now >= nextFaultsCheck) {
       readFaultsFile();
@@ -300,10 +286,10 @@ void ExtIoSimulator::run() {
         std::chrono::duration_cast<std::chrono::milliseconds>(nextCycle - Clock::now());
     using Ms = std::chrono::milliseconds;
     const int timeout = static_cast<int>(std::clamp<Ms::rep>(wait.count(), 0, 50));
-    const short events = waitLine(*line_, waker_, timeout, !out_.empty());
-    if (stopRequested_) break;
+    const short events = waitLine(lineThread_.line(), lineThread_.waker(), timeout, !out_.empty());
+    if (lineThread_.stopRequested()) break;
     if ((events & POLLIN) != 0) {
-      const long n = line_->read(buffer);
+      const long n = lineThread_.line().read(buffer);
       if (n > 0) {
         std::scoped_lock lock(mutex_);
         radio_.take(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
@@ -312,7 +298,7 @@ void ExtIoSimulator::run() {
     if (!out_.empty()) {
       chunk.assign(out_.begin(),
                    out_.begin() + static_cast<long>(std::min<size_t>(out_.size(), 4096)));
-      const long n = line_->write(chunk);
+      const long n = lineThread_.line().write(chunk);
       if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
     }
   }

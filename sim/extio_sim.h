@@ -27,7 +27,6 @@
 //   extio-oversized  every cycle starts with a record whose length reads 0xFFFF
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -36,7 +35,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sim/station.h"
@@ -124,10 +122,6 @@ class ExtIoSimulator {
 
   ExtIoOptions options_;
   std::shared_ptr<Station> station_;
-  std::optional<TrxLine> line_;
-  TrxWaker waker_;
-  std::thread thread_;
-  std::atomic<bool> stopRequested_{false};
 
   mutable std::mutex mutex_;  // faults, counters, the radio, injected bytes
   ExtIoFaults apiFaults_;
@@ -137,6 +131,9 @@ class ExtIoSimulator {
 
   // Only the thread touches this.
   std::deque<uint8_t> out_;
+
+  // Last: destroyed first, so the thread ends before the state it uses.
+  TrxLineThread lineThread_;
 };
 
 }  // namespace corvid::bench

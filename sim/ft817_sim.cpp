@@ -169,37 +169,23 @@ std::vector<uint8_t> Ft817Cat::answer(std::span<const uint8_t, 5> command,
 Ft817Simulator::Ft817Simulator(Ft817Options options)
     : options_(std::move(options)),
       station_(options_.station ? options_.station : std::make_shared<Station>()),
-      cat_(*station_) {}
+      cat_(*station_),
+      lineThread_(options_.root, options_.port) {}
 
 Ft817Simulator::~Ft817Simulator() {
   stop();
 }
 
 std::filesystem::path Ft817Simulator::linkPath() const {
-  return options_.root / std::filesystem::path(options_.port).relative_path();
+  return lineThread_.linkPath();
 }
 
 bool Ft817Simulator::start(std::string& error) {
-  if (thread_.joinable()) return true;
-  if (!waker_.ok()) {
-    error = "no wake-up pipe";
-    return false;
-  }
-  std::optional<TrxLine> opened = TrxLine::open(linkPath(), error);
-  if (!opened) return false;
-  line_.emplace(std::move(*opened));
-  stopRequested_ = false;
-  thread_ = std::thread([this] { run(); });
-  return true;
+  return lineThread_.start([this] { run(); }, error);
 }
 
 void Ft817Simulator::stop() {
-  if (thread_.joinable()) {
-    stopRequested_ = true;
-    waker_.wake();
-    thread_.join();
-  }
-  line_.reset();
+  lineThread_.stop();
 }
 
 void Ft817Simulator::setFaults(Ft817Faults faults) {
@@ -249,22 +235,22 @@ void Ft817Simulator::takeBytes(std::span<const uint8_t> bytes,
 void Ft817Simulator::run() {
   auto nextFaultsCheck = std::chrono::steady_clock::now();
   std::array<uint8_t, 256> buffer{};
-  while (!stopRequested_) {
+  while (!lineThread_.stopRequested()) {
     const auto now = std::chrono::steady_clock::now();
     if (options_.watchFaultsFile && now >= nextFaultsCheck) {
       readFaultsFile();
       nextFaultsCheck = now + kFaultsFilePeriod;
     }
-    const short events = waitLine(*line_, waker_, 20, !out_.empty());
-    if (stopRequested_) break;
+    const short events = waitLine(lineThread_.line(), lineThread_.waker(), 20, !out_.empty());
+    if (lineThread_.stopRequested()) break;
     if ((events & POLLIN) != 0) {
-      const long n = line_->read(buffer);
+      const long n = lineThread_.line().read(buffer);
       if (n > 0)
         takeBytes(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)),
                   std::chrono::steady_clock::now());
     }
     if (!out_.empty()) {
-      const long n = line_->write(out_);
+      const long n = lineThread_.line().write(out_);
       if (n > 0) out_.erase(out_.begin(), out_.begin() + n);
     }
   }

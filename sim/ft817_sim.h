@@ -22,7 +22,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -31,7 +30,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sim/station.h"
@@ -105,10 +103,6 @@ class Ft817Simulator {
 
   Ft817Options options_;
   std::shared_ptr<Station> station_;
-  std::optional<TrxLine> line_;
-  TrxWaker waker_;
-  std::thread thread_;
-  std::atomic<bool> stopRequested_{false};
 
   mutable std::mutex mutex_;  // faults and counters
   Ft817Faults apiFaults_;
@@ -120,6 +114,9 @@ class Ft817Simulator {
   size_t received_ = 0;
   std::chrono::steady_clock::time_point lastByte_{};
   std::vector<uint8_t> out_;
+
+  // Last: destroyed first, so the thread ends before the state it uses.
+  TrxLineThread lineThread_;
 };
 
 }  // namespace corvid::bench

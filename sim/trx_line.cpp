@@ -141,4 +141,31 @@ std::vector<std::string> faultWords(const fs::path& root, std::string_view prefi
   return words;
 }
 
+std::filesystem::path TrxLineThread::linkPath() const {
+  return root_ / std::filesystem::path(port_).relative_path();
+}
+
+bool TrxLineThread::start(std::function<void()> body, std::string& error) {
+  if (thread_.joinable()) return true;
+  if (!waker_.ok()) {
+    error = "no wake-up pipe";
+    return false;
+  }
+  std::optional<TrxLine> opened = TrxLine::open(linkPath(), error);
+  if (!opened) return false;
+  line_.emplace(std::move(*opened));
+  stopRequested_ = false;
+  thread_ = std::thread(std::move(body));
+  return true;
+}
+
+void TrxLineThread::stop() {
+  if (thread_.joinable()) {
+    stopRequested_ = true;
+    waker_.wake();
+    thread_.join();
+  }
+  line_.reset();
+}
+
 }  // namespace corvid::bench

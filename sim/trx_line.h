@@ -6,12 +6,15 @@
 // the faults-file words a simulator reads.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace corvid::bench {
@@ -60,6 +63,37 @@ class TrxWaker {
  private:
   int read_ = -1;
   int write_ = -1;
+};
+
+// The line and the thread of a transceiver simulator: start() opens the line, links it at
+// root + port and runs body on a thread of its own; stop() (also the destructor) wakes
+// the body, joins it and closes the line. The body polls with waitLine and ends when
+// stopRequested() holds.
+class TrxLineThread {
+ public:
+  TrxLineThread(std::filesystem::path root, std::string port)
+      : root_(std::move(root)), port_(std::move(port)) {}
+  ~TrxLineThread() { stop(); }
+  TrxLineThread(const TrxLineThread&) = delete;
+  TrxLineThread& operator=(const TrxLineThread&) = delete;
+
+  std::filesystem::path linkPath() const;
+  // True at once when already running; false (with error) when the line cannot open.
+  bool start(std::function<void()> body, std::string& error);
+  void stop();
+
+  bool stopRequested() const { return stopRequested_; }
+  // Only while running.
+  const TrxLine& line() const { return *line_; }
+  const TrxWaker& waker() const { return waker_; }
+
+ private:
+  std::filesystem::path root_;
+  std::string port_;
+  std::optional<TrxLine> line_;
+  TrxWaker waker_;
+  std::thread thread_;
+  std::atomic<bool> stopRequested_{false};
 };
 
 // Waits until the line has bytes, the waker fired or timeoutMs passed; with wantWrite
