@@ -263,19 +263,4 @@ std::string withValues(std::string setupText,
   return setupText;
 }
 
-std::optional<std::string> valueOf(std::string_view setupText, std::string_view key) {
-  size_t lineStart = 0;
-  while (lineStart < setupText.size()) {
-    size_t end = setupText.find('\n', lineStart);
-    if (end == std::string_view::npos) end = setupText.size();
-    std::string_view line = setupText.substr(lineStart, end - lineStart);
-    if (line.size() > key.size() + 1 && line.starts_with(key) &&
-        line.substr(key.size(), 2) == ": ") {
-      return std::string(line.substr(key.size() + 2));
-    }
-    lineStart = end + 1;
-  }
-  return std::nullopt;
-}
-
 }  // namespace corvid::bench::test

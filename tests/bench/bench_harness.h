@@ -138,7 +138,4 @@ std::string goldenSetup();
 std::string withValues(std::string setupText,
                        const std::vector<std::pair<std::string, std::string>>& values);
 
-// The value of key in a settings text; empty when the key is missing.
-std::optional<std::string> valueOf(std::string_view setupText, std::string_view key);
-
 }  // namespace corvid::bench::test

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/root_settings.h"
 #include "tests/bench/bench_harness.h"
 
 namespace corvid::bench::test {
@@ -184,7 +185,7 @@ TEST(CorvidStartup, RemoteStartWritesTheRemoteStopThenTheRemoteStart) {
   const std::optional<std::string> stopped = run.readFile("/opt/set/setup.txt");
   ASSERT_TRUE(stopped);
   for (const char* key : {"EnableRead", "EnableWrite", "EnableCAT", "EnableFFT"}) {
-    EXPECT_EQ(valueOf(*stopped, key), "0") << key;
+    EXPECT_EQ(settingIn(*stopped, key), "0") << key;
   }
   EXPECT_EQ(*stopped, withValues(setup, {{"EnableRead", "0"},
                                          {"EnableWrite", "0"},
