@@ -245,18 +245,6 @@ int runBench(ChildProcess& child, const std::function<bool()>& finished) {
   return 0;
 }
 
-// The emulator that runs a controller built for another processor (CORVID_EMULATOR, its
-// words separated by blanks); empty natively.
-std::vector<std::string> emulatorWords() {
-  std::vector<std::string> words;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the bench calls no setenv
-  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {
-    std::istringstream text(emulator);
-    for (std::string word; text >> word;) words.push_back(word);
-  }
-  return words;
-}
-
 // corvid-bench snapshot FILE.png [--dir DIR]
 int snapshot(int argc, char** argv) {
   fs::path dir = "bench-root";

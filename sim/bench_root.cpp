@@ -4,6 +4,7 @@
 
 #include <array>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "sim/faults.h"
@@ -291,6 +292,14 @@ PrepareResult prepareRoot(const PrepareOptions& options) {
   }
   result.root = root;
   return result;
+}
+
+std::optional<std::string> readWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace corvid::bench

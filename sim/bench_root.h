@@ -93,6 +93,9 @@ struct PrepareResult {
 
 PrepareResult prepareRoot(const PrepareOptions& options);
 
+// The whole content of a file; empty when it cannot be read.
+std::optional<std::string> readWholeFile(const fs::path& path);
+
 // The folders of a root, relative to it.
 std::vector<std::string_view> rootFolders();
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <sstream>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -185,6 +187,16 @@ ExitStatus ChildProcess::stop(std::chrono::milliseconds grace) {
   }
   ::kill(pid_, SIGKILL);
   return wait();
+}
+
+std::vector<std::string> emulatorWords() {
+  std::vector<std::string> words;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the bench and its tests call no setenv
+  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {
+    std::istringstream text(emulator);
+    for (std::string word; text >> word;) words.push_back(word);
+  }
+  return words;
 }
 
 }  // namespace corvid::bench

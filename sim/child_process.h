@@ -69,4 +69,9 @@ class ChildProcess {
   std::optional<ExitStatus> status_;
 };
 
+// The emulator that runs programs built for another processor (CORVID_EMULATOR, its
+// words separated by blanks, "/usr/bin/qemu-arm -L /"), to put before such a program's
+// path: without binfmt_misc the kernel cannot exec it directly. Empty natively.
+std::vector<std::string> emulatorWords();
+
 }  // namespace corvid::bench

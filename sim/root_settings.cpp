@@ -10,13 +10,6 @@ namespace corvid::bench {
 
 namespace {
 
-std::optional<std::string> slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::optional<int> wholeNumber(std::string_view text) {
   int value = 0;
@@ -70,7 +63,7 @@ std::optional<std::string> settingIn(std::string_view setupText, std::string_vie
 }
 
 std::optional<std::string> rootSetting(const BenchRoot& root, std::string_view key) {
-  const std::optional<std::string> text = slurp(root.under("/opt/set/setup.txt"));
+  const std::optional<std::string> text = readWholeFile(root.under("/opt/set/setup.txt"));
   if (!text) return std::nullopt;
   return settingIn(*text, key);
 }
@@ -92,7 +85,7 @@ std::chrono::milliseconds longPressTime(std::string_view setupText) {
 }
 
 std::chrono::milliseconds longPressTime(const BenchRoot& root) {
-  return longPressTime(slurp(root.under("/opt/set/setup.txt")).value_or(""));
+  return longPressTime(readWholeFile(root.under("/opt/set/setup.txt")).value_or(""));
 }
 
 std::optional<BankInterface> parseBankInterface(std::string_view word) {
@@ -151,7 +144,7 @@ std::string setBankInterface(const BenchRoot& root, BankInterface iface) {
     if (std::find(done.begin(), done.end(), file) != done.end()) continue;
     done.push_back(file);
     const std::filesystem::path path = root.under(file);
-    const std::string table = withInterface(slurp(path).value_or(""), iface);
+    const std::string table = withInterface(readWholeFile(path).value_or(""), iface);
     // Replaced whole, as the controller replaces its files.
     const std::filesystem::path temp = path.string() + ".bench-new";
     {

@@ -139,12 +139,7 @@ std::string_view jsonBool(bool value) {
   return value ? "true" : "false";
 }
 
-std::string slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  return text.str();
-}
+std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
 
 // A word of a faults file line without its exit status: "mount-rw=32" is "mount-rw".
 std::string_view bareWord(std::string_view token) {

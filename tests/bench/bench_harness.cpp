@@ -20,26 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<std::string> slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The emulator that runs a build for another processor, as ctest names it in
-// CORVID_EMULATOR (its words separated by blanks, "/usr/bin/qemu-arm -L /"); empty for a
-// native build. Without binfmt_misc the kernel cannot exec such a controller directly.
-std::vector<std::string> emulatorWords() {
-  std::vector<std::string> words;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in the tests calls setenv
-  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {
-    std::istringstream text(emulator);
-    for (std::string word; text >> word;) words.push_back(word);
-  }
-  return words;
-}
 
 // A program's thread name as the kernel gives it at exec: at most 15 bytes.
 std::string commOf(const fs::path& program) {
@@ -111,7 +91,7 @@ void CorvidRun::writeFile(std::string_view unitPath, std::string_view content) c
 
 std::optional<std::string> CorvidRun::readFile(std::string_view unitPath) const {
   if (!root_) return std::nullopt;
-  return slurp(root_->under(unitPath));
+  return readWholeFile(root_->under(unitPath));
 }
 
 bool CorvidRun::start() {
@@ -179,7 +159,7 @@ std::vector<std::string> CorvidRun::threadNames() const {
   const std::string emulatorComm = emulator.empty() ? std::string() : commOf(emulator.front());
   for (const auto& task : fs::directory_iterator(tasks, ec)) {
     // A thread may end between the listing and the read: it is then simply gone.
-    std::optional<std::string> comm = slurp(task.path() / "comm");
+    std::optional<std::string> comm = readWholeFile(task.path() / "comm");
     if (!comm) continue;
     if (!comm->empty() && comm->back() == '\n') comm->pop_back();
     if (!emulatorComm.empty() && *comm == emulatorComm) *comm = commOf(CORVID_BINARY);
@@ -240,7 +220,7 @@ std::vector<std::string> framesSince(const AmpSimulator& micro, size_t from) {
 }
 
 std::string goldenSetup() {
-  const std::optional<std::string> text = slurp(fs::path(CORVID_GOLDEN_DIR) / "setup_default.txt");
+  const std::optional<std::string> text = readWholeFile(fs::path(CORVID_GOLDEN_DIR) / "setup_default.txt");
   if (!text) ADD_FAILURE() << "no golden setup_default.txt in " << CORVID_GOLDEN_DIR;
   return text.value_or("");
 }

@@ -19,12 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
 
 void spit(const fs::path& path, std::string_view content) {
   std::ofstream(path, std::ios::binary) << content;

@@ -31,22 +31,7 @@ using namespace std::chrono_literals;
 constexpr const char* kChromium = "/usr/bin/chromium";
 constexpr const char* kChromedriver = "/usr/bin/chromedriver";
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The emulator words of a cross build (CORVID_EMULATOR), before an ARM program's path.
-std::vector<std::string> emulatorWords() {
-  std::vector<std::string> words;
-  if (const char* emulator = std::getenv("CORVID_EMULATOR"); emulator != nullptr) {  // NOLINT
-    std::istringstream text(emulator);
-    for (std::string word; text >> word;) words.push_back(word);
-  }
-  return words;
-}
+std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
 
 // Reads a child's standard error on a thread of its own, so a chatty child never
 // blocks on a full pipe; what it said is kept for the failure messages.

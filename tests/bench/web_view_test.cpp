@@ -24,12 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
 
 void writeText(const fs::path& path, std::string_view text) {
   fs::create_directories(path.parent_path());
