@@ -104,13 +104,26 @@ class FollowBench : public ::testing::Test {
   // Moves the transceiver and returns the follow commands that answered the move.
   std::vector<std::string> moveTo(uint32_t hz, std::string_view last, int& thresholds) {
     const size_t mark = micro().wire().size();
+    logMark_ = run().log().size();
     station().setFrequency(hz);
     EXPECT_TRUE(waitForFrame(micro(), last, mark, 10s)) << hz << " Hz\n" << run().log();
     settle();
-    return withoutThresholds(followCommands(framesSince(micro(), mark)), thresholds);
+    lastFrames_ = framesSince(micro(), mark);
+    return withoutThresholds(followCommands(lastFrames_), thresholds);
+  }
+
+  // What a failed expectation shows: every frame of the last move, and the controller's
+  // log since it began.
+  std::string lastMove() {
+    std::string text = "frames:";
+    for (const std::string& f : lastFrames_) text += " " + f;
+    const std::string log = run().log();
+    return text + "\nlog:\n" + log.substr(std::min(logMark_, log.size()));
   }
 
   MicroRun bench_;
+  size_t logMark_ = 0;
+  std::vector<std::string> lastFrames_;
   std::optional<Ft817Simulator> sim_;
   std::optional<StationFeed> feed_;
 };
@@ -121,8 +134,9 @@ TEST_F(FollowBench, EachMoveSendsItsBandRowInOrder) {
   int ts = 0;
   // Into 40 m: filter 1, thresholds of the first range, antenna 2, its memory, 6 dB.
   EXPECT_EQ(moveTo(7'100'000, "AT01;", ts),
-            (Commands{"FA00007100000;", "SF3000001;", "SA2;", kRecalled, "AT01;"}));
-  EXPECT_EQ(ts, 1);
+            (Commands{"FA00007100000;", "SF3000001;", "SA2;", kRecalled, "AT01;"}))
+      << lastMove();
+  EXPECT_EQ(ts, 1) << lastMove();
   {
     const MicroSettings m = micro().withMicro([](AmpMicro& a) { return a.settings(); });
     EXPECT_EQ(m.selectedAntenna, 2);
@@ -131,21 +145,25 @@ TEST_F(FollowBench, EachMoveSendsItsBandRowInOrder) {
     EXPECT_EQ(m.filterRelays, 0x01);
   }
   // Within the band: the frequency and the recall again, nothing else.
-  EXPECT_EQ(moveTo(7'150'000, kRecalled, ts), (Commands{"FA00007150000;", kRecalled}));
-  EXPECT_EQ(ts, 0);
+  EXPECT_EQ(moveTo(7'150'000, kRecalled, ts), (Commands{"FA00007150000;", kRecalled}))
+      << lastMove();
+  EXPECT_EQ(ts, 0) << lastMove();
   // Into 15 m: antenna 3 has no memory (neutral setting) and the row puts the amplifier
   // on standby; the attenuator is left as it is.
   EXPECT_EQ(moveTo(21'200'000, "AB1;", ts),
-            (Commands{"FA00021200000;", "SF3000004;", "SA3;", kNeutral, "AB1;"}));
-  EXPECT_EQ(ts, 1);
+            (Commands{"FA00021200000;", "SF3000004;", "SA3;", kNeutral, "AB1;"}))
+      << lastMove();
+  EXPECT_EQ(ts, 1) << lastMove();
   // Into 20 m: the tuner is bypassed although a memory could be near, the amplifier
   // comes back in, the attenuator goes to 0 dB.
   EXPECT_EQ(moveTo(14'200'000, "AT00;", ts),
-            (Commands{"FA00014200000;", "SF3000002;", "SA1;", kBypassed, "AB0;", "AT00;"}));
-  EXPECT_EQ(ts, 1);
+            (Commands{"FA00014200000;", "SF3000002;", "SA1;", kBypassed, "AB0;", "AT00;"}))
+      << lastMove();
+  EXPECT_EQ(ts, 1) << lastMove();
   // Out of every band: the frequency and the filter only.
-  EXPECT_EQ(moveTo(10'120'000, "SF3000000;", ts), (Commands{"FA00010120000;", "SF3000000;"}));
-  EXPECT_EQ(ts, 0) << "10.12 MHz is in the calibration range of 14.2 MHz";
+  EXPECT_EQ(moveTo(10'120'000, "SF3000000;", ts), (Commands{"FA00010120000;", "SF3000000;"}))
+      << lastMove();
+  EXPECT_EQ(ts, 0) << "10.12 MHz is in the calibration range of 14.2 MHz\n" << lastMove();
 }
 
 TEST_F(FollowBench, AMoveDuringTransmissionWaitsForItsEnd) {
