@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "errors/errors_state.h"
+
 namespace corvid {
 
 struct Works;
@@ -49,7 +51,9 @@ int CreaBufferDiStato(Works& works, char out[kStatusTextSize]);
 void ReadVentolaFile(Works& works, int table);
 void searchPercentVentola(Works& works);
 float SearchTemperatureFromVentola(int percent, const Works& works, int table);
-void GestTemperatureFunction(Works& works, int alarmError, int afterError, int warningError,
+// One sensor's three stages: the alarm above the limit, the recovered error after it,
+// and the warning within the hysteresis below the limit.
+void GestTemperatureFunction(Works& works, Err alarmError, Err afterError, Err warningError,
                              float temperature, float limit);
 void AttivaDisattivaProtezione(Works& works, bool on);
 float ConversionCelsius_to_Fahrenheit(float celsius);

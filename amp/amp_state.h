@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -14,18 +15,90 @@ namespace corvid {
 
 struct Works;
 
+// Command indices: the link's state is the index of the command to send next, or one
+// of the receive, decode and idle states.
+enum Cmd : int {
+  CmdVSM = 0,
+  CmdST = 1,
+  StateReceive = 2,
+  StateDecode = 3,
+  CmdSA = 7,
+  CmdFM = 8,
+  CmdFA = 9,
+  CmdMTread = 10,
+  CmdMTwrite = 11,
+  CmdFS = 12,
+  CmdCP = 13,
+  CmdATstep = 14,
+  CmdATtune = 15,
+  CmdATmax = 16,
+  CmdMP0 = 17,
+  CmdMP1 = 18,
+  CmdAB0 = 19,
+  CmdAB1 = 20,
+  CmdAN = 21,
+  CmdTS = 22,
+  CmdFN = 23,
+  CmdPS = 24,
+  CmdMTmemory = 27,
+  CmdSF = 28,
+  CmdMR1 = 30,
+  StateIdle = 31,
+  CmdMR0 = 32,
+  CmdGM = 33,
+  CmdGSread = 34,
+  CmdGSwrite = 35,
+  CmdER0 = 36,
+  CmdER1 = 37,
+  CmdER2 = 38,
+  CmdMTbypass = 39,
+  CmdMTdefault = 40,
+  CmdFNcpu = 41,
+  CmdCM = 42,
+  CmdER3 = 43,
+  CmdMTbypassZero = 44,
+};
+
 // The command queue of the link: a ring of 30 command indices that any thread may fill
 // and only the link thread empties. The 31st unsent entry overwrites the oldest.
 class CommandQueue {
  public:
   static constexpr int kSlots = 30;
   // Appends; returns the index. Safe from any thread.
-  int push(int index);
+  int push(int index) {
+    std::scoped_lock lock(mutex_);
+    slots_[static_cast<size_t>(in_)] = index;
+    in_ = (in_ + 1) % kSlots;
+    if (count_ == kSlots) {
+      out_ = in_;  // the oldest unsent command has been overwritten
+    } else {
+      ++count_;
+    }
+    return index;
+  }
   // The oldest unsent index, or -1 when empty; its slot is set to 0.
-  int pop();
-  bool empty() const;
-  int size() const;
-  void clear();
+  int pop() {
+    std::scoped_lock lock(mutex_);
+    if (count_ == 0) return -1;
+    const int index = slots_[static_cast<size_t>(out_)];
+    slots_[static_cast<size_t>(out_)] = 0;
+    out_ = (out_ + 1) % kSlots;
+    --count_;
+    return index;
+  }
+  bool empty() const {
+    std::scoped_lock lock(mutex_);
+    return count_ == 0;
+  }
+  int size() const {
+    std::scoped_lock lock(mutex_);
+    return count_;
+  }
+  void clear() {
+    std::scoped_lock lock(mutex_);
+    slots_.fill(0);
+    in_ = out_ = count_ = 0;
+  }
 
  private:
   mutable std::mutex mutex_;
@@ -68,11 +141,11 @@ struct EepromPages {
 // Calls from the link into subsystems built on top of it; app/ fills them in and an
 // empty one is skipped.
 struct AmpHooks {
-  void (*LoadTuneFromMEM)(Works&) = nullptr;    // stored tune of the frequency
-  void (*TuneTask)(Works&) = nullptr;           // one step of the automatic tuning
-  void (*SetAttenuatorLabel)(Works&) = nullptr; // redraw the attenuator label
+  void (*LoadTuneFromMEM)(Works&) = nullptr;     // stored tune of the frequency
+  void (*TuneTask)(Works&) = nullptr;            // one step of the automatic tuning
+  void (*SetAttenuatorLabel)(Works&) = nullptr;  // redraw the attenuator label
   // Name of the band whose range holds the frequency; false when none.
-  bool (*bandName)(Works&, uint32_t freq, char name[5]) = nullptr;
+  bool (*bandName)(const Works&, uint32_t freq, char name[5]) = nullptr;
 };
 
 struct AmpState {

@@ -51,10 +51,14 @@ constexpr float kBuiltInK[4] = {5.156579e-6f, 3.3262754e-6f, 5.5078103e-6f, -0.0
 
 float rowK(const ConfigRow& row, int kind) {
   switch (kind) {
-    case KostForward: return row.kForward;
-    case KostReflected: return row.kReflected;
-    case KostInput: return row.kInput;
-    default: return row.kCorrection;
+    case KostForward:
+      return row.kForward;
+    case KostReflected:
+      return row.kReflected;
+    case KostInput:
+      return row.kInput;
+    default:
+      return row.kCorrection;
   }
 }
 
@@ -231,9 +235,12 @@ bool parseRow(Works& works, const std::string& line, ConfigRow& row) {
   }
   for (int k = 0; k < 11 && 13 + k < n; ++k) {
     const int32_t v = static_cast<int32_t>(std::strtol(words[13 + k].c_str(), nullptr, 10));
-    if (k == 10) row.extraLast = v;
-    else if (k % 2 == 0) row.extraA[static_cast<size_t>(k / 2)] = v;
-    else row.extraB[static_cast<size_t>(k / 2)] = v;
+    if (k == 10)
+      row.extraLast = v;
+    else if (k % 2 == 0)
+      row.extraA[static_cast<size_t>(k / 2)] = v;
+    else
+      row.extraB[static_cast<size_t>(k / 2)] = v;
   }
   return true;
 }
@@ -263,13 +270,14 @@ void ReadConfigFile(Works& works) {
   }
   trace("N row Config File %d \n", static_cast<int>(rows.size()));
   for (const ConfigRow& r : rows) {
-    trace("->%u,%u,%02.07f,%02.07f,%02.07f,%02.07f (%02.02f,%02.02f) Soglie: PWIN %02.01f, "
-          "Corrente: %02.01f, REFL: %02.01f, FWD: %02.01f\n",
-          r.freqLow, r.freqHigh, static_cast<double>(r.kForward), static_cast<double>(r.kReflected),
-          static_cast<double>(r.kInput), static_cast<double>(r.kCorrection),
-          static_cast<double>(r.extraA[0]), static_cast<double>(r.extraB[0]),
-          static_cast<double>(r.thInput), static_cast<double>(r.thCurrent),
-          static_cast<double>(r.thReflected), static_cast<double>(r.thForward));
+    trace(
+        "->%u,%u,%02.07f,%02.07f,%02.07f,%02.07f (%02.02f,%02.02f) Soglie: PWIN %02.01f, "
+        "Corrente: %02.01f, REFL: %02.01f, FWD: %02.01f\n",
+        r.freqLow, r.freqHigh, static_cast<double>(r.kForward), static_cast<double>(r.kReflected),
+        static_cast<double>(r.kInput), static_cast<double>(r.kCorrection),
+        static_cast<double>(r.extraA[0]), static_cast<double>(r.extraB[0]),
+        static_cast<double>(r.thInput), static_cast<double>(r.thCurrent),
+        static_cast<double>(r.thReflected), static_cast<double>(r.thForward));
   }
   works.amp.configRows = std::move(rows);
 }
@@ -325,15 +333,14 @@ int CreaBufferDiStato(Works& works, char out[kStatusTextSize]) {
     std::strcpy(band, "----");
   }
   put(0, "%-4.4s", band);
-  const int iface = works.bands.freqInterface.load();
-  s[4] = iface == 1 ? '1' : iface == 2 ? '2' : '0';
+  s[4] = static_cast<char>('0' + interfaceNumber(works.bands.freqInterface.load()));
   s[5] = static_cast<char>('0' + std::clamp(works.atu.attStep.load(), 0, 3));
   s[6] = static_cast<char>('0' + std::clamp(works.set.NumAntenna.load(), 0, 9));
   s[7] = works.amp.ampBypass.load() != 0 ? '1' : '0';
   s[8] = (works.set.TUNEenabled.load() & 0x80) != 0 ? 'N'
          : works.atu.tunerBypassed.load() != 0      ? 'B'
                                                     : 'T';
-  const bool tuning = works.atu.tuneState.load() != 0;
+  const bool tuning = works.atu.tuneState.load() != TuneState::Idle;
   s[9] = tuning ? '1' : '0';
   put(10, "%06.02f", static_cast<double>(works.amp.swr.load()));
   put(16, "%06.2f", static_cast<double>(works.amp.pwrFwd.load()));
@@ -342,8 +349,9 @@ int CreaBufferDiStato(Works& works, char out[kStatusTextSize]) {
   put(32, "%4.1f", static_cast<double>(CalvTensVadcAmp(works, works.ui.tinyVamp.load())));
   put(36, "%04.01f", static_cast<double>(works.amp.ampCurrentRaw.load() / 4096.0f * 14.05f));
   put(40, "%02d", works.set.NumBanco.load());
-  const int newest = newestError(works);
-  s[42] = newest < 0 ? '0' : static_cast<char>(newest + 1);
+  // The newest error's number plus one, as a character; '0' when none is listed.
+  const std::optional<Err> newest = newestError(works);
+  s[42] = !newest ? '0' : static_cast<char>(errorNumber(*newest) + 1);
   put(43, "%s %s", works.core.version.c_str(), works.amp.ampFwVersion.get().c_str());
   s[57] = tuning ? 1 : 0;
   s[58] = ';';

@@ -27,7 +27,9 @@ int charToInt(char c) {
 namespace {
 
 // The reply's character at i, or NUL past its end: nothing is read beyond the reply.
-char at(std::string_view text, size_t i) { return i < text.size() ? text[i] : '\0'; }
+char at(std::string_view text, size_t i) {
+  return i < text.size() ? text[i] : '\0';
+}
 
 // A flag digit; a non-hexadecimal one reads as -1, all bits set in the byte.
 uint8_t flagDigit(std::string_view text, size_t i) {
@@ -111,7 +113,8 @@ void decodeEeprom(Works& works, std::string_view text) {
       trace("EE3: %01.09f (%s , %s)\n", amp.powerMultiplier.load(), number.c_str(), reply.c_str());
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -138,8 +141,7 @@ void decodeStatus(Works& works, std::string_view text) {
   // 2. Flags.
   const uint8_t statusA = flagDigit(text, 2);
   const uint8_t statusB = flagDigit(text, 3);
-  const uint8_t alarms =
-      static_cast<uint8_t>(flagDigit(text, 28) | (flagDigit(text, 29) << 4));
+  const uint8_t alarms = static_cast<uint8_t>(flagDigit(text, 28) | (flagDigit(text, 29) << 4));
   amp.statusA = statusA;
   amp.statusB = statusB;
   amp.alarmBits = alarms;
@@ -154,7 +156,8 @@ void decodeStatus(Works& works, std::string_view text) {
     amp.ampBypass = 0;
   }
   // 4. Attenuator pads switched by the amplifier itself.
-  if (works.atu.tuneState.load() == 0 && amp.attReported.load() == works.atu.attStep.load()) {
+  if (works.atu.tuneState.load() == TuneState::Idle &&
+      amp.attReported.load() == works.atu.attStep.load()) {
     const bool pad3 = (statusA & 0x08) != 0;
     const bool pad2 = (statusA & 0x04) != 0;
     const int pads = pad3 && pad2 ? 3 : pad3 ? 2 : pad2 ? 1 : 0;
@@ -170,34 +173,34 @@ void decodeStatus(Works& works, std::string_view text) {
   // 5. Micro reset.
   const uint8_t resetFlags = amp.microResetFlags.load();
   if ((alarms & 0x80) != 0 && (resetFlags & 1) != 0 && (resetFlags & 2) == 0) {
-    AddErrore(works, 16);
+    AddErrore(works, Err::MicroReset);
     amp.microResetFlags.fetch_or(2);
     trace("Add Err RESET MICRO\n");
   }
   // 6. Alarms.
   if ((alarms & 0x5F) != 0) {
     if ((alarms & 0x40) != 0) {
-      AddErrore(works, 19);
+      AddErrore(works, Err::BandStandby);
     } else {
       static constexpr const char* kNames[] = {"I OUT", "REFL", "FWD", "SENS PW", "FILTER TX"};
       const char* name = "---";
       for (int bit = 0; bit < 5; ++bit) {
         if ((alarms & (1 << bit)) != 0) name = kNames[bit];
       }
-      setErrorDetail(works, 15, name);
-      AddErrore(works, 15);
+      setErrorDetail(works, Err::AmpAlarm, name);
+      AddErrore(works, Err::AmpAlarm);
     }
   } else {
-    DeleteErrore(works, 15);
+    DeleteErrore(works, Err::AmpAlarm);
     clearRecoveryBitsIfCleared(works);
   }
   // 7. Input power.
-  if ((alarms & 0x20) != 0) AddErrore(works, 3);
+  if ((alarms & 0x20) != 0) AddErrore(works, Err::InputPower);
   // 8. High SWR and the protection latch.
   if ((statusB & 0x02) != 0) {
-    AddErrore(works, 1);
+    AddErrore(works, Err::HighSwr);
   } else {
-    DeleteErrore(works, 1);
+    DeleteErrore(works, Err::HighSwr);
     clearRecoveryBitsIfCleared(works);
   }
   if ((statusB & 0x04) == 0) clearRecoveryBitsIfCleared(works);
@@ -229,21 +232,25 @@ void decodeStatus(Works& works, std::string_view text) {
   // 12. Current.
   amp.ampCurrentRaw = static_cast<float>(decimalField(text, 16, 4));
   // 13. Temperatures, smoothed.
-  for (auto [field, from] : {std::pair{&amp.temp1, size_t{20}}, std::pair{&amp.temp2, size_t{24}}}) {
+  for (auto [field, from] :
+       {std::pair{&amp.temp1, size_t{20}}, std::pair{&amp.temp2, size_t{24}}}) {
     const float t = CalcolaTemp(decimalField(text, from, 4));
     const float stored = field->load();
     field->store(stored == 0.0f ? t : (9 * stored + t) / 10);
   }
   // 14. Forward peak.
   if (set.EnablePwrPeak.load() == 1) {
-    const float raw = text.size() >= kStatusPeakEnd ? static_cast<float>(decimalField(text, 32, 4)) : 0.0f;
+    const float raw =
+        text.size() >= kStatusPeakEnd ? static_cast<float>(decimalField(text, 32, 4)) : 0.0f;
     const float limit = amp.ampModel.load() == '1' ? 130.0f : 70.0f;
     amp.fwdPeak = std::min(SearchK(works, KostForward) * raw * raw, limit);
   }
   // 15. Fans and temperature protection.
   searchPercentVentola(works);
-  GestTemperatureFunction(works, 2, 0, 23, amp.temp1, set.MaxTemperature);
-  GestTemperatureFunction(works, 22, 21, 24, amp.temp2, set.MaxTemperature2);
+  GestTemperatureFunction(works, Err::Temp1Alarm, Err::Temp1Recovered, Err::Temp1Warning, amp.temp1,
+                          set.MaxTemperature);
+  GestTemperatureFunction(works, Err::Temp2Alarm, Err::Temp2Recovered, Err::Temp2Warning, amp.temp2,
+                          set.MaxTemperature2);
 }
 
 // The command after a status reply: the tuner's hand-over, a queued command or FM.
@@ -252,21 +259,21 @@ void nextAfterStatus(Works& works) {
   AtuState& atu = works.atu;
   int next = CmdFM;
   switch (atu.tuneState.load()) {
-    case 1:
-      if (amp.swr.load() <= 10) atu.tuneState = 3;
+    case TuneState::Tuning:
+      if (amp.swr.load() <= 10) atu.tuneState = TuneState::Settle;
       if (amp.hooks.TuneTask != nullptr) amp.hooks.TuneTask(works);
       next = CmdMTwrite;
       break;
-    case 2:
+    case TuneState::AlarmHit:
       next = CmdCP;
-      atu.tuneState = 1;
+      atu.tuneState = TuneState::Tuning;
       break;
-    case 3:
+    case TuneState::Settle:
       next = CmdST;
-      atu.tuneState = 1;
+      atu.tuneState = TuneState::Tuning;
       sleepMs(10);
       break;
-    default:
+    case TuneState::Idle:
       if (const int queued = amp.cmdQueue.pop(); queued >= 0) next = queued;
       break;
   }
@@ -327,8 +334,10 @@ void DecodeCatCmd(Works& works, std::string_view text, int count) {
     bool digits = text.size() >= 14;
     uint64_t value = 0;
     for (size_t i = 3; digits && i < 14; ++i) {
-      if (text[i] < '0' || text[i] > '9') digits = false;
-      else value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+      if (text[i] < '0' || text[i] > '9')
+        digits = false;
+      else
+        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
     }
     if (digits && value > 0 && value <= UINT32_MAX) amp.ampFreq = static_cast<uint32_t>(value);
   } else if (letters == "FA" || letters == "FS" || letters == "MP" || letters == "TS" ||

@@ -148,7 +148,7 @@ void AttivaDisattivaProtezione(Works& works, bool on) {
   }
 }
 
-void GestTemperatureFunction(Works& works, int alarmError, int afterError, int warningError,
+void GestTemperatureFunction(Works& works, Err alarmError, Err afterError, Err warningError,
                              float temperature, float limit) {
   if ((works.errors.errorsMuted.load() & 1) != 0) return;
   const float hysteresis = static_cast<float>(works.set.Isteresi1.load());
@@ -164,25 +164,27 @@ void GestTemperatureFunction(Works& works, int alarmError, int afterError, int w
       works.amp.logActive = 0;
     }
     IncPNTIn_CMDLinear(CmdAB0, works);
-    trace("!!!!  TEMP ALLARM: %02.02f (%i)\n", t, alarmError);
+    trace("!!!!  TEMP ALLARM: %02.02f (%i)\n", t, errorNumber(alarmError));
   } else if (temperature < limit - hysteresis) {
     if (ExistError(works, alarmError)) {
       DeleteErrore(works, alarmError);
       IncPNTIn_CMDLinear(CmdAB1, works);
       AddErrore(works, afterError);
-      trace("!!!! END TEMPERATURE ERROR (%i)\n", alarmError);
+      trace("!!!! END TEMPERATURE ERROR (%i)\n", errorNumber(alarmError));
     }
     if (ExistError(works, warningError)) {
       DeleteErrore(works, warningError);
-      trace("!!!! WARNING: Warning Temperatura Rientrato!! (%i)\n", alarmError);
+      trace("!!!! WARNING: Warning Temperatura Rientrato!! (%i)\n", errorNumber(alarmError));
     }
   } else if (!ExistError(works, alarmError) && !ExistError(works, warningError)) {
     AddErrore(works, warningError);
-    trace("!!!! WARNING: Quasi in Temperatura!! (%i)\n", alarmError);
+    trace("!!!! WARNING: Quasi in Temperatura!! (%i)\n", errorNumber(alarmError));
   }
 }
 
-float ConversionCelsius_to_Fahrenheit(float celsius) { return celsius * 9 / 5 + 32; }
+float ConversionCelsius_to_Fahrenheit(float celsius) {
+  return celsius * 9 / 5 + 32;
+}
 
 void LogTempFunction(Works& works, int mode) {
   platform::SetWriteWindow window;

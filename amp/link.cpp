@@ -16,46 +16,6 @@ using platform::logError;
 using platform::logInfo;
 using platform::trace;
 
-// ---- the command queue ----
-
-int CommandQueue::push(int index) {
-  std::scoped_lock lock(mutex_);
-  slots_[static_cast<size_t>(in_)] = index;
-  in_ = (in_ + 1) % kSlots;
-  if (count_ == kSlots) {
-    out_ = in_;  // the oldest unsent command has been overwritten
-  } else {
-    ++count_;
-  }
-  return index;
-}
-
-int CommandQueue::pop() {
-  std::scoped_lock lock(mutex_);
-  if (count_ == 0) return -1;
-  const int index = slots_[static_cast<size_t>(out_)];
-  slots_[static_cast<size_t>(out_)] = 0;
-  out_ = (out_ + 1) % kSlots;
-  --count_;
-  return index;
-}
-
-bool CommandQueue::empty() const {
-  std::scoped_lock lock(mutex_);
-  return count_ == 0;
-}
-
-int CommandQueue::size() const {
-  std::scoped_lock lock(mutex_);
-  return count_;
-}
-
-void CommandQueue::clear() {
-  std::scoped_lock lock(mutex_);
-  slots_.fill(0);
-  in_ = out_ = count_ = 0;
-}
-
 // ---- checksum and framing ----
 
 uint8_t Sys_Crc8Calculation(std::span<const uint8_t> data) {
@@ -72,8 +32,7 @@ uint8_t Sys_Crc8Calculation(std::span<const uint8_t> data) {
 }
 
 uint8_t Sys_Crc8Calculation(std::string_view text) {
-  return Sys_Crc8Calculation(
-      std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  return Sys_Crc8Calculation(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 long writeLinearPort(platform::ByteStream& port, std::string_view text, Works& works) {
@@ -89,7 +48,9 @@ long writeLinearPort(platform::ByteStream& port, std::string_view text, Works& w
 
 // ---- queue, retries, start-up ----
 
-int IncPNTIn_CMDLinear(int index, Works& works) { return works.amp.cmdQueue.push(index); }
+int IncPNTIn_CMDLinear(int index, Works& works) {
+  return works.amp.cmdQueue.push(index);
+}
 
 int NextCmdPriority(Works& works, int fallback) {
   AmpState& amp = works.amp;
@@ -122,14 +83,15 @@ void GestRetrayCMD(Works& works) {
   if (amp.retryCount.load() > 2) {
     char detail[16];
     std::snprintf(detail, sizeof detail, "Err %c%c", l1, l2);
-    setErrorDetail(works, 4, detail);
+    setErrorDetail(works, Err::Comm, detail);
     if (amp.commErrorHoldoff.load() == 0) {
-      AddErrore(works, 4);
+      AddErrore(works, Err::Comm);
       amp.commErrorHoldoff = 2000;
     }
-    trace("---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST "
-          "(Timer: %i)\n",
-          l1, l2, total, amp.retryCount.load(), amp.commErrorHoldoff.load());
+    trace(
+        "---------------------------------------STOP RETRAY!! %c%c (%d, %d) Restart da ST "
+        "(Timer: %i)\n",
+        l1, l2, total, amp.retryCount.load(), amp.commErrorHoldoff.load());
     ++amp.linkRestarts;
     amp.linearProcessStatus = CmdST;
     amp.retryCount = 0;
@@ -151,8 +113,8 @@ void InitMicroCmd(Works& works) {
   SearchCambioSoglie_TS(works);
   works.amp.fanPercent = 100;
   works.amp.lastFanSent = 100;
-  for (int index : {CmdFN, CmdAN, CmdSA, CmdFS, CmdMTwrite, CmdPS, CmdGM, CmdGSread, CmdCP,
-                    CmdMR0}) {
+  for (int index :
+       {CmdFN, CmdAN, CmdSA, CmdFS, CmdMTwrite, CmdPS, CmdGM, CmdGSread, CmdCP, CmdMR0}) {
     IncPNTIn_CMDLinear(index, works);
   }
   works.ui.trxFreq = 1800000;
@@ -166,7 +128,9 @@ void WaitSemaforoTuneval(Works& works) {
   }
 }
 
-void StopSemaforoTuneval(Works& works) { works.amp.tuneValueLock = false; }
+void StopSemaforoTuneval(Works& works) {
+  works.amp.tuneValueLock = false;
+}
 
 // ---- commands ----
 
@@ -174,7 +138,9 @@ namespace {
 
 // Fixed-width fields of the micro's commands: a value that would not fit its digits is
 // held at the nearest value that does, so a frame always has the layout the micro reads.
-long fit(long value, long low, long high) { return std::clamp(value, low, high); }
+long fit(long value, long low, long high) {
+  return std::clamp(value, low, high);
+}
 
 std::string format(const char* fmt, auto... args) {
   char text[64];
@@ -221,13 +187,18 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
     return text;
   };
   switch (index) {
-    case CmdVSM: return use("VS", "VSM;");
-    case CmdST: return use("ST", "ST;");
-    case CmdSA: return use("SA", format("SA%ld;", fit(set.NumAntenna.load() + 1, 0, 9)));
-    case CmdFM: return use("FM", "FM;");
+    case CmdVSM:
+      return use("VS", "VSM;");
+    case CmdST:
+      return use("ST", "ST;");
+    case CmdSA:
+      return use("SA", format("SA%ld;", fit(set.NumAntenna.load() + 1, 0, 9)));
+    case CmdFM:
+      return use("FM", "FM;");
     case CmdFA:
       return use("FA", format("FA%011lu;", static_cast<unsigned long>(works.ui.trxFreq.load())));
-    case CmdMTread: return use("MT", "MT;");
+    case CmdMTread:
+      return use("MT", "MT;");
     case CmdMTwrite: {
       const std::string text = tuneWrite(works);
       atu.tunerBypassed = (atu.tuneValue.load() >> 16) & 1;
@@ -236,12 +207,18 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
     case CmdFS:
       return use("SF", format("FS%01ld%04ld;", fit(set.FreqSensIn.load(), 0, 9),
                               fit(set.FreqPeriodTime.load() / 10, 0, 9999)));
-    case CmdCP: return use("CP", "CPFFFF;");
-    case CmdATstep: return use("AT", attenuatorText(atu.attStep.load()));
-    case CmdATtune: return use("AT", attenuatorText(set.AttenuatorTune.load()));
-    case CmdATmax: return use("AT", attenuatorText(3));
-    case CmdMP0: return use("MP", "MP0;");
-    case CmdMP1: return use("MP", "MP1;");
+    case CmdCP:
+      return use("CP", "CPFFFF;");
+    case CmdATstep:
+      return use("AT", attenuatorText(atu.attStep.load()));
+    case CmdATtune:
+      return use("AT", attenuatorText(set.AttenuatorTune.load()));
+    case CmdATmax:
+      return use("AT", attenuatorText(3));
+    case CmdMP0:
+      return use("MP", "MP0;");
+    case CmdMP1:
+      return use("MP", "MP1;");
     case CmdAB0:
       amp.ampBypassRequest = 0;
       trace(">> AB0;\n");
@@ -278,15 +255,19 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
     }
     case CmdMTmemory:
       return use("MT", lockedTuneWrite(works, 0, [&] {
-        if (works.amp.hooks.LoadTuneFromMEM != nullptr) works.amp.hooks.LoadTuneFromMEM(works);
-      }));
+                   if (works.amp.hooks.LoadTuneFromMEM != nullptr)
+                     works.amp.hooks.LoadTuneFromMEM(works);
+                 }));
     case CmdSF: {
-      std::string text = format("SF30000%02x;", static_cast<unsigned>(works.bands.filterMask.load()));
+      std::string text =
+          format("SF30000%02x;", static_cast<unsigned>(works.bands.filterMask.load()));
       trace(">> %s\n", text.c_str());
       return use("SF", text);
     }
-    case CmdMR1: return use("MR", "MR1;");
-    case CmdMR0: return use("MR", "MR0;");
+    case CmdMR1:
+      return use("MR", "MR1;");
+    case CmdMR0:
+      return use("MR", "MR0;");
     case CmdGM: {
       std::string text =
           format("GM%04ld%04ld;", fit(set.GMpar1.load(), 0, 9999), fit(set.GMpar2.load(), 0, 9999));
@@ -300,20 +281,24 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
       std::string settings = amp.generalSettings.get();
       if (settings.size() >= 2) {
         const int c = static_cast<unsigned char>(settings[1]);
-        settings[1] = static_cast<char>(works.bands.freqInterface.load() == 0 ? (c | 0x02)
-                                                                             : (c & ~0x02));
+        settings[1] = static_cast<char>(
+            works.bands.freqInterface.load() == FreqInterface::Generic ? (c | 0x02) : (c & ~0x02));
         amp.generalSettings.set(settings);
       }
       return use("GS", "GS" + settings + ";");
     }
-    case CmdER0: return use("ER", "ER0000;");
-    case CmdER1: return use("ER", "ER0001;");
-    case CmdER2: return use("ER", "ER0002;");
-    case CmdER3: return use("ER", "ER0003;");
+    case CmdER0:
+      return use("ER", "ER0000;");
+    case CmdER1:
+      return use("ER", "ER0001;");
+    case CmdER2:
+      return use("ER", "ER0002;");
+    case CmdER3:
+      return use("ER", "ER0003;");
     case CmdMTbypass:  // bypass keeping L and C
       return use("MT", lockedTuneWrite(works, 1, [&] {
-        atu.tuneValue = (atu.tuneValue.load() | 0x10000u) & ~((1u << 18) | (1u << 23));
-      }));
+                   atu.tuneValue = (atu.tuneValue.load() | 0x10000u) & ~((1u << 18) | (1u << 23));
+                 }));
     case CmdMTdefault: {  // CL network, L 0, C 0
       std::string text = lockedTuneWrite(works, 0, [&] { resetTune(atu, 0x800000u); });
       trace(">>WR MEM TUNE_DEFAULT: %s\n", text.c_str());
@@ -331,7 +316,8 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
     }
     case CmdMTbypassZero:  // bypass with L 0, C 0
       return use("MT", lockedTuneWrite(works, 1, [&] { resetTune(atu, 0x10000u); }));
-    default: return {};
+    default:
+      return {};
   }
 }
 
@@ -358,9 +344,10 @@ int OpenLinear(Works& works, platform::SerialPort& port, bool report) {
       trace("\n");
     }
     char text[104];
-    std::snprintf(text, sizeof text, openFailed ? "Linear: Unable to open device %s"
-                                                : "Linear: Unable to set comm port %s",
-                  device.c_str());
+    std::snprintf(
+        text, sizeof text,
+        openFailed ? "Linear: Unable to open device %s" : "Linear: Unable to set comm port %s",
+        device.c_str());
     works.amp.linkErrorText.set(text);
     works.amp.linkFailed = 1;
     return -1;

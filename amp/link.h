@@ -7,57 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "amp/amp_state.h"
 #include "platform/serial.h"
 
 namespace corvid {
 
 struct Works;
 
-// Command indices: the link's state is the index of the command to send next, or one
-// of the receive, decode and idle states.
-enum Cmd : int {
-  CmdVSM = 0,
-  CmdST = 1,
-  StateReceive = 2,
-  StateDecode = 3,
-  CmdSA = 7,
-  CmdFM = 8,
-  CmdFA = 9,
-  CmdMTread = 10,
-  CmdMTwrite = 11,
-  CmdFS = 12,
-  CmdCP = 13,
-  CmdATstep = 14,
-  CmdATtune = 15,
-  CmdATmax = 16,
-  CmdMP0 = 17,
-  CmdMP1 = 18,
-  CmdAB0 = 19,
-  CmdAB1 = 20,
-  CmdAN = 21,
-  CmdTS = 22,
-  CmdFN = 23,
-  CmdPS = 24,
-  CmdMTmemory = 27,
-  CmdSF = 28,
-  CmdMR1 = 30,
-  StateIdle = 31,
-  CmdMR0 = 32,
-  CmdGM = 33,
-  CmdGSread = 34,
-  CmdGSwrite = 35,
-  CmdER0 = 36,
-  CmdER1 = 37,
-  CmdER2 = 38,
-  CmdMTbypass = 39,
-  CmdMTdefault = 40,
-  CmdFNcpu = 41,
-  CmdCM = 42,
-  CmdER3 = 43,
-  CmdMTbypassZero = 44,
-};
-
-inline constexpr size_t kReplyMax = 500;     // characters of one reply
+inline constexpr size_t kReplyMax = 500;         // characters of one reply
 inline constexpr int kReplyTimeoutLooks = 1500;  // 1 ms looks without data
 
 // CRC-8/MAXIM (reflected polynomial 0x8C, initial value 0, no final XOR).

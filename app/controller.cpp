@@ -1,24 +1,45 @@
+// The controller's spine: start-up in its fixed order, the wait on running, the shutdown.
+//
+// Layers. Each may call the layers it names and nothing above itself; every layer may use
+// the shared record (core/works.h and the *_state.h parts it aggregates, plain data):
+//
+//   app       runs the start-up; app/wiring.cpp joins the layers
+//   ui        keys, display loop, follow-up pass, screens   -> every layer below
+//   spectrum  IQ capture and FFT, spectrum view             -> remote, gfx, trx, bands, core
+//   remote    server, remote commands, audio, Opus codec    -> trx, atu, bands, amp, errors, core
+//   system    network, updates, information file            -> amp, errors, core
+//   gfx       framebuffer, text, pictures                   -> core
+//   trx       FT-817 and EXT IO links, CAT port             -> errors, core
+//   atu       tune value, memories, tuning, band follow     -> bands, amp, errors, core
+//   bands     band tables and banks, receive filters        -> amp, errors, core
+//   amp       amplifier link, replies, calibration, fans    -> errors, core
+//   errors    error registry and handling                   -> core
+//   core      thread set, settings, start-up countdown      -> platform
+//   platform  devices, files, shell, sockets, sound, USB    -> the system and its libraries
+//
+// A lower layer reaches a higher one only through a hook of its state part (CoreHooks,
+// ErrorsHooks, AmpHooks, BandsHooks, TrxHooks), filled in app/wiring.cpp and nowhere else.
+// Each folder's CMakeLists.txt names exactly the layers its includes need, and
+// tools/check-layers.sh (a test) holds the tree to this.
 #include "app/controller.h"
 
-#include <opus/opus.h>
-
-#include <algorithm>
-#include <csignal>
 #include <ctime>
 
 #include "amp/amp.h"
 #include "amp/link.h"
-#include "atu/atu.h"
 #include "bands/bands.h"
+#include "core/settings.h"
+#include "core/threads.h"
 #include "core/works.h"
 #include "errors/errors.h"
+#include "gfx/framebuffer.h"
 #include "gfx/picture.h"
 #include "gfx/text.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/signals.h"
+#include "remote/opus_codec.h"
 #include "trx/trx.h"
-#include "ui/display.h"
-#include "ui/gpio.h"
 
 namespace corvid {
 
@@ -29,52 +50,13 @@ using platform::logInfo;
 using platform::sleepMs;
 using platform::trace;
 
-void sighandler(int) {}
-
-// Every signal from 1 to 30 is caught and ignored, except those that must keep their
-// default action: SIGINT, SIGTERM, SIGCHLD and SIGIO. Uncatchable ones simply fail.
-void installSignalHandlers() {
-  for (int sig = 1; sig <= 30; ++sig) {
-    if (sig == SIGINT || sig == SIGTERM || sig == SIGCHLD || sig == SIGIO) continue;
-    struct sigaction action {};
-    action.sa_handler = sighandler;
-    sigemptyset(&action.sa_mask);
-    sigaction(sig, &action, nullptr);
-  }
-}
-
-void createOpus(Works& works) {
-  int err = 0;
-  works.remote.opusEncoder = opus_encoder_create(48000, 2, OPUS_APPLICATION_AUDIO, &err);
-  if (err != OPUS_OK || works.remote.opusEncoder == nullptr) {
-    logError("failed to create an encoder: %s", opus_strerror(err));
-    works.remote.opusBitrate = 0;
-  } else if (const int rc = opus_encoder_ctl(works.remote.opusEncoder,
-                                             OPUS_SET_BITRATE(works.remote.opusBitrate.load()));
-             rc != OPUS_OK) {
-    logError("failed to set bitrate: %s", opus_strerror(rc));
-  }
-  works.remote.opusDecoder = opus_decoder_create(48000, 2, &err);
-  if (err != OPUS_OK || works.remote.opusDecoder == nullptr) {
-    logError("failed to create decoder: %s", opus_strerror(err));
-    works.set.AudioCompress = 0;
-  }
-}
-
-void destroyOpus(Works& works) {
-  if (works.remote.opusEncoder != nullptr) opus_encoder_destroy(works.remote.opusEncoder);
-  if (works.remote.opusDecoder != nullptr) opus_decoder_destroy(works.remote.opusDecoder);
-  works.remote.opusEncoder = nullptr;
-  works.remote.opusDecoder = nullptr;
-}
-
-// The power controller is told to force remote (149) or local (165) operation, unless a
+// The power controller is told to force remote or local operation, unless a
 // recent firmware already reports that mode.
 void forcePowerMode(Works& works, bool remote) {
   const int version = works.core.tinyVersion.load();
   const bool remoteNow = (works.core.tinyStatus.load() & 1) != 0;
   const char* mode = remote ? "Remote" : "Local";
-  const uint8_t code = remote ? 149 : 165;
+  const TinyCode code = remote ? TinyCode::ForceRemote : TinyCode::ForceLocal;
   if (version > 7 && !remoteNow) {
     trace("************Force %s 1\n", mode);
     CmandoTinyconAttesaStato(works, code);
@@ -108,21 +90,6 @@ void shutdown(Works& works) {
 
 }  // namespace
 
-void wireSubsystems(Works& works) {
-  ThreadSet& threads = works.core.threads;
-  threads.setBody(ThreadId::LoadThread, &LoadThread);
-  threads.setBody(ThreadId::Linear, &Linear);
-  threads.setBody(ThreadId::GPIO, &GPIO);
-  threads.setBody(ThreadId::timer, &timer);
-  CoreHooks& hooks = works.core.hooks;
-  hooks.DeleteErrore = &DeleteErrore;
-  hooks.InitMicroCmd = &InitMicroCmd;
-  hooks.showLoading = &showLoading;
-  wireTuner(works);
-  wireBands(works);
-  wireTrx(works);
-}
-
 int runController(Works& works) {
   trace("START Main ----------------------------------------------------------------\n");
   trace("CORVID version %s\n", kVersion);
@@ -130,7 +97,7 @@ int runController(Works& works) {
 
   works.gfx.fb = fbInit();
 
-  installSignalHandlers();
+  platform::ignoreStraySignals();
 
   works.core.version = kVersion;
   works.core.initDone = 0;
@@ -162,13 +129,13 @@ int runController(Works& works) {
 
   LoadAllBankTable(works, works.set.NumBanco.load());
   works.atu.lastBandApplied = -1;
-  trace("ModeWorkIdx %i \n", works.bands.freqInterface.load());
+  trace("ModeWorkIdx %i \n", interfaceNumber(works.bands.freqInterface.load()));
 
   loadPanelFonts();
 
   startTableThread(works, ThreadId::GPIO);
   sleepMs(1000);
-  CmandoTinyconAttesaStato(works, 197);
+  CmandoTinyconAttesaStato(works, TinyCode::Started);
   sleepMs(100);
 
   StartThreadLinear(works);

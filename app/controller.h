@@ -6,9 +6,6 @@ namespace corvid {
 
 struct Works;
 
-// Wires the thread bodies and hooks of every subsystem of this program into works.
-void wireSubsystems(Works& works);
-
 // Runs the controller until running falls to 0; returns 0 after the last join.
 int runController(Works& works);
 

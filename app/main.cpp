@@ -7,12 +7,15 @@
 #include <string>
 
 #include "app/controller.h"
+#include "app/wiring.h"
 #include "core/works.h"
 #include "platform/log.h"
 #include "platform/root.h"
 
 namespace {
-void usage() { std::fprintf(stderr, "usage: corvid [--root DIR]\n"); }
+void usage() {
+  std::fprintf(stderr, "usage: corvid [--root DIR]\n");
+}
 }  // namespace
 
 int main(int argc, char** argv) {

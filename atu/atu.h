@@ -49,28 +49,12 @@ int SearchBestTune(const Works& works, int idx, long firstIdx, long lastIdx, int
 int EsisteTuneValInTabRam(const Works& works, int idx, long firstIdx, long lastIdx, int antenna);
 void LoadTuneFromMEM(Works& works, int antenna);
 void InsertTuneToMem(Works& works, int bank, int antenna);
-std::string tuneMemoryPath(int bank, int antenna);
 void LoadTabAtu(Works& works, int bank, int antenna);
 void SaveTabAtu(Works& works, int bank, int antenna);
-
-// Lets the amplifier link call the tuner: memory recall and the tuning step.
-void wireTuner(Works& works);
 
 // ---- automatic tuning ----
 inline constexpr int SWRTimeoutCICLI[5] = {600, 400, 300, 200, 100};
 inline constexpr const char* SWRTimeout[5] = {"25sec", "20sec", "15sec", "10sec", "5sec"};
-
-// tuneFlags bits.
-inline constexpr uint8_t kTuneByTransmission = 0x02;
-inline constexpr uint8_t kTuneAskReceive = 0x04;
-inline constexpr uint8_t kTuneRefused = 0x08;
-inline constexpr uint8_t kTuneByKey = 0x10;
-inline constexpr uint8_t kTuneAskCarrier = 0x20;
-inline constexpr uint8_t kTuneCarrierAsked = 0x40;
-
-// noticeFlags bits used by the tuner.
-inline constexpr uint32_t kNoticeTuneNotEnabled = 1u << 5;
-inline constexpr uint32_t kNoticeWaitingForTune = 1u << 7;
 
 void GoTune(Works& works);
 void StartAutotune(Works& works);

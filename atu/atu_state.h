@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -24,9 +25,9 @@ struct TunePoint {
 
 // The search state of the automatic tuning; only the amplifier link thread touches it.
 struct TuneSearch {
-  TunePoint tuneParam;          // latest evaluation
-  TunePoint miglioretuneParam;  // best so far
-  TunePoint starttuneParam;     // start of the current fine-2 search
+  TunePoint tuneParam;                   // latest evaluation
+  TunePoint miglioretuneParam;           // best so far
+  TunePoint starttuneParam;              // start of the current fine-2 search
   std::array<TunePoint, 10> vTuneParam;  // history, 0 newest
   std::array<TunePoint, 36> TUNEtableL;  // 0..17 coarse rows, 18..35 fine results
   int32_t cnttune = 0;
@@ -43,26 +44,100 @@ struct TuneRecord {
 inline constexpr int kTuneCells = 5000;
 inline constexpr int kAntennas = 3;
 
-// The tune memories of the current bank, one table per antenna.
+// The tune memories of the current bank, one table per antenna. Cells outside the
+// table read as empty and are never written.
 class TuneMemory {
  public:
-  TuneRecord get(int antenna, int cell) const;
-  void set(int antenna, int cell, TuneRecord record);
-  void clear(int antenna);
+  TuneRecord get(int antenna, int cell) const {
+    if (!inRange(antenna, cell)) return {};
+    std::scoped_lock lock(mutex_);
+    return cells_[static_cast<size_t>(antenna)][static_cast<size_t>(cell)];
+  }
+  void set(int antenna, int cell, TuneRecord record) {
+    if (!inRange(antenna, cell)) return;
+    std::scoped_lock lock(mutex_);
+    cells_[static_cast<size_t>(antenna)][static_cast<size_t>(cell)] = record;
+  }
+  void clear(int antenna) {
+    if (antenna < 0 || antenna >= kAntennas) return;
+    std::scoped_lock lock(mutex_);
+    cells_[static_cast<size_t>(antenna)].fill(TuneRecord{});
+  }
 
  private:
+  static bool inRange(int antenna, int cell) {
+    return antenna >= 0 && antenna < kAntennas && cell >= 0 && cell < kTuneCells;
+  }
   mutable std::mutex mutex_;
   std::array<std::array<TuneRecord, kTuneCells>, kAntennas> cells_{};
 };
 
-// Calls from the tuner into the panel; app/ fills them in, an empty one is skipped.
-struct AtuHooks {
-  // Second text line of a key label of a screen state.
-  void (*setKeyLabel)(Works&, int panelState, int key, const char* text) = nullptr;
+// What the automatic tuning is doing, as the link thread's reply decoder sees it.
+enum class TuneState : int {
+  Idle = 0,
+  Tuning = 1,    // a step runs on every status reply
+  AlarmHit = 2,  // the amplifier's protection tripped: reset it, then go on
+  Settle = 3,    // the SWR is low enough: one more status poll first
 };
 
+// The steps of the tuning search, one per status reply. A complete tune runs the coarse
+// search (400-410) and up to three fine passes (450-457), then fine 2 (200-211); a fine
+// tune runs fine 2 alone. Within a phase the steps follow in number order; the numbers
+// appear in the trace lines.
+enum class AutotuneStep : int {
+  None = 0,  // no tune has run yet
+  // Fine 2: sweeps of C at L and at L-1..L-5, L+1..L+5 around the start point.
+  Fine2Start = 200,
+  Fine2WaitTransmit = 201,
+  Fine2WaitDrive = 202,
+  Fine2Begin = 203,
+  Fine2CUp = 204,
+  Fine2CDown = 205,
+  Fine2LDown = 206,
+  Fine2LUp = 207,
+  Fine2CUpAbove = 208,  // the C sweeps once L is above the start
+  Fine2CDownAbove = 209,
+  Fine2Hold = 210,
+  Fine2Save = 211,
+  // Complete tune: bit combinations of L and C on network A (LC), then B (CL).
+  Start = 400,
+  WaitTransmit = 401,
+  WaitDrive = 402,
+  NetworkA = 403,
+  CoarseFirstA = 404,
+  CoarseA = 405,
+  NetworkB = 406,
+  CoarseFirstB = 407,
+  CoarseB = 408,
+  CoarsePause = 409,
+  CoarseSort = 410,
+  // Fine passes around the best coarse points.
+  FineStart = 450,
+  FineCUp = 451,
+  FineCDown = 452,
+  FineLUp = 453,
+  FineLDown = 454,
+  FineNext = 455,
+  FineAgain = 456,
+  FineEnd = 457,
+};
+constexpr int stepNumber(AutotuneStep step) {
+  return static_cast<int>(step);
+}
+// The step after this one in its phase.
+constexpr AutotuneStep nextStep(AutotuneStep step) {
+  return static_cast<AutotuneStep>(stepNumber(step) + 1);
+}
+
+// Bits of tuneFlags: how a tune was started and what it asks of the transceiver.
+inline constexpr uint8_t kTuneByTransmission = 0x02;
+inline constexpr uint8_t kTuneAskReceive = 0x04;  // send "RX;" over EXT IO
+inline constexpr uint8_t kTuneRefused = 0x08;
+inline constexpr uint8_t kTuneByKey = 0x10;
+inline constexpr uint8_t kTuneAskCarrier = 0x20;  // send the tune carrier over EXT IO
+inline constexpr uint8_t kTuneCarrierAsked = 0x40;
+
 struct AtuState {
-  AtuHooks hooks;
   std::atomic<int> lastBandApplied{0};  // band row last applied; -1 none yet
   // The tune value and its decoded copies.
   std::atomic<uint32_t> tuneValue{0};  // packed L/C/network setting of the tuner
@@ -75,8 +150,8 @@ struct AtuState {
   std::atomic<int> attSelect{0};     // attenuator selected, 0..3, 4 standby
   std::atomic<int> antennaInUse{0};  // 0-based
   // Automatic tuning.
-  std::atomic<int> tuneState{0};  // 0 idle, 1 tuning, 2 alarm hit, 3 settle
-  std::atomic<int> tuneStep{0};
+  std::atomic<TuneState> tuneState{TuneState::Idle};
+  std::atomic<AutotuneStep> tuneStep{AutotuneStep::None};
   std::atomic<int> tuneCounter{0};
   std::atomic<int> tuneSpanC{0};
   std::atomic<int> tuneSpanL{0};

@@ -21,9 +21,10 @@ using platform::trace;
 namespace {
 
 constexpr TunePoint kEmpty{};
-constexpr int kMainScreen = 0;
 
-const char* networkTag(uint32_t value) { return (value & kModeCL) != 0 ? " B " : " A "; }
+const char* networkTag(uint32_t value) {
+  return (value & kModeCL) != 0 ? " B " : " A ";
+}
 
 void setL(Works& works, int l) {
   works.atu.tuneL = l;
@@ -46,10 +47,17 @@ void setNetwork(Works& works, uint32_t modeBit) {
   works.atu.tuneValue = (works.atu.tuneValue.load() & ~kTuneModeMask) | modeBit;
 }
 
-void clearWaitingNotice(Works& works) { works.ui.noticeFlags.fetch_and(~kNoticeWaitingForTune); }
+void clearWaitingNotice(Works& works) {
+  works.ui.noticeFlags.fetch_and(~kNoticeWaitingForTune);
+}
 
+// Key 6 of the main screen shows "Off" until the screen rewrites its label.
 void showFineOnMainScreen(Works& works) {
-  if (works.atu.hooks.setKeyLabel != nullptr) works.atu.hooks.setKeyLabel(works, kMainScreen, 6, "Off");
+  works.ui.Novamenu.set(PanelState::Main, 6, 2, "Off");
+}
+
+void advance(std::atomic<AutotuneStep>& step) {
+  step = nextStep(step.load());
 }
 
 // The common first part of every evaluation: the reading at the setting the previous
@@ -61,13 +69,13 @@ void measure(Works& works) {
   const bool alarm = (works.amp.statusB.load() & 0x02) != 0;
   if (alarm) {
     swr = 100;
-    atu.tuneState = 2;
+    atu.tuneState = TuneState::AlarmHit;
   }
   s.tuneParam = {swr, works.amp.pwrFwd.load(), atu.tuneL.load(), atu.tuneC.load(),
                  atu.tuneValue.load()};
   const TunePoint& p = s.tuneParam;
   trace("%d-%d) Err %sSWR %05.2f FWD %05.2f L %04d C %04d T %08x %s", s.cnttune,
-        atu.tuneStep.load(), alarm ? "1 " : "0 ", static_cast<double>(p.swr),
+        stepNumber(atu.tuneStep.load()), alarm ? "1 " : "0 ", static_cast<double>(p.swr),
         static_cast<double>(p.fwd), p.L, p.C, p.value, networkTag(p.value));
   ++s.cnttune;
 }
@@ -141,11 +149,13 @@ bool TuneStepCompleteFine(Works& works) {
 // The two waits for drive power. Returns nothing; advances tuneStep.
 void waitTransmit(Works& works) {
   AtuState& atu = works.atu;
-  if (works.bands.freqInterface.load() == 1 && atu.trxTransmitting.load() == 0) return;
+  if (works.bands.freqInterface.load() == FreqInterface::ExtIo && atu.trxTransmitting.load() == 0) {
+    return;
+  }
   sleepMs(3);
   atu.tuneCounter = 3;
   atu.search.cnttune = 0;
-  ++atu.tuneStep;
+  advance(atu.tuneStep);
 }
 
 void waitDrive(Works& works) {
@@ -153,12 +163,12 @@ void waitDrive(Works& works) {
   TuneSearch& s = atu.search;
   sleepMs(10);
   if (works.amp.rawPwrIn.load() > 75) {
-    if (--atu.tuneCounter == 0) ++atu.tuneStep;
+    if (--atu.tuneCounter == 0) advance(atu.tuneStep);
   }
   ++s.cnttune;
   if (s.cnttune > 30) {
     trace("ERRORE TUNE PWR IN!!!\n ");
-    atu.tuneStep = 211;
+    atu.tuneStep = AutotuneStep::Fine2Save;
     atu.tunePowerError = 1;
   }
   trace("wait tune... %i (%i)\n ", s.cnttune, atu.tuneCounter.load());
@@ -172,7 +182,7 @@ void startNetwork(Works& works, uint32_t modeBit, const char* line) {
   trace("%s", line);
   setL(works, 0);
   setC(works, 0);
-  ++works.atu.tuneStep;
+  advance(works.atu.tuneStep);
 }
 
 // Coarse stepping after an evaluation: L doubles up to 256, then C doubles (512 is 511).
@@ -222,20 +232,15 @@ bool fine2StepC(Works& works, int delta) {
     atu.tuneSpanC = 0;
   } else {
     const int next = atu.tuneC.load() + delta;
-    if (next > 511 || next < 0) atu.tuneSpanC = 0;
-    else setC(works, next);
+    if (next > 511 || next < 0)
+      atu.tuneSpanC = 0;
+    else
+      setC(works, next);
   }
   return --atu.tuneSpanC < 0;
 }
 
 }  // namespace
-
-void wireTuner(Works& works) {
-  works.amp.hooks.LoadTuneFromMEM = [](Works& w) {
-    LoadTuneFromMEM(w, std::clamp(w.set.NumAntenna.load(), 0, kAntennas - 1));
-  };
-  works.amp.hooks.TuneTask = &TuneTask;
-}
 
 int coarseRow(const TunePoint& point) {
   const int l = point.L;
@@ -269,8 +274,8 @@ void Clr_vTuneParam_fast(Works& works) {
   AtuState& atu = works.atu;
   TuneSearch& s = atu.search;
   s.vTuneParam.fill(kEmpty);
-  s.tuneParam = {works.amp.swr.load(), works.amp.pwrFwd.load(), atu.tuneL.load(),
-                 atu.tuneC.load(), atu.tuneValue.load()};
+  s.tuneParam = {works.amp.swr.load(), works.amp.pwrFwd.load(), atu.tuneL.load(), atu.tuneC.load(),
+                 atu.tuneValue.load()};
   s.miglioretuneParam = s.tuneParam;
   s.starttuneParam = s.tuneParam;
   trace("START : SWRstart %05.2f \n", static_cast<double>(s.tuneParam.swr));
@@ -350,13 +355,14 @@ void TuneEnd(Works& works) {
   atu.tuneValue = b.value;
   atu.tuneResultSwr = b.swr;
   trace("miglioretuneParam %d-%d) SWR %05.2f FRW %05.2f L%4d C%4d T %08x %s", s.cnttune,
-        atu.tuneStep.load(), static_cast<double>(b.swr), static_cast<double>(b.fwd), b.L, b.C,
-        b.value, networkTag(b.value));
+        stepNumber(atu.tuneStep.load()), static_cast<double>(b.swr), static_cast<double>(b.fwd),
+        b.L, b.C, b.value, networkTag(b.value));
   trace(" (==>SWR %05.2f) TuneEnd\n", static_cast<double>(b.swr));
 }
 
 void VerifyStopAutotune(Works& works) {
-  if (works.bands.freqInterface.load() == 1 && works.atu.trxTransmitting.load() == 0) {
+  if (works.bands.freqInterface.load() == FreqInterface::ExtIo &&
+      works.atu.trxTransmitting.load() == 0) {
     trace("esc tune TUNEMENU Da PEX\n");
     EscAutoTune(works, 0);
     works.atu.tuneFlags.fetch_or(kTuneRefused);
@@ -372,7 +378,7 @@ void EscAutoTune(Works& works, int save) {
                       std::clamp(works.set.NumAntenna.load(), 0, kAntennas - 1));
     }
   } else {
-    AddErrore(works, atu.tunePowerError.load() == 1 ? 27 : 18);
+    AddErrore(works, atu.tunePowerError.load() == 1 ? Err::TuneLowPower : Err::TuneMaxSwr);
     trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(s.tuneParam.swr));
   }
   sleepMs(1000);
@@ -381,7 +387,7 @@ void EscAutoTune(Works& works, int save) {
   if ((works.set.AutoTuneMode.load() & 1) != 0) atu.tuneFlags.fetch_or(kTuneAskReceive);
   works.amp.tsRow = -1;
   trace("------- Esc AutoTune (0x%x)\n", atu.tuneFlags.load());
-  atu.tuneState = 0;
+  atu.tuneState = TuneState::Idle;
   clearWaitingNotice(works);
   atu.tunePowerError = 0;
 }
@@ -393,10 +399,10 @@ void StartAutotune(Works& works) {
     return;
   }
   if (atu.fineTuneRequest.load() == 1) {
-    atu.tuneStep = 200;
+    atu.tuneStep = AutotuneStep::Fine2Start;
     trace("TUNE FINE------------!!!!!!!!!!!!!!!!!!!!!!!!!!\n ");
   } else {
-    atu.tuneStep = 400;
+    atu.tuneStep = AutotuneStep::Start;
     trace("TUNE COMPLETE------------ TIPO: %c !!!!!!!!!!!!!!!!!!!!!!!!!!\n ",
           works.set.text.flag(Slot::AutoTuneTipo));
   }
@@ -412,15 +418,15 @@ void StartAutotune(Works& works) {
   IncPNTIn_CMDLinear(CmdCP, works);
   IncPNTIn_CMDLinear(CmdMP0, works);
   works.amp.cmdQueueDrain = 1;
-  atu.tuneState = 1;
+  atu.tuneState = TuneState::Tuning;
   trace("----------------------------------- START AUTO TUNE (%x) %i\n", atu.tuneFlags.load(),
-        atu.tuneStep.load());
+        stepNumber(atu.tuneStep.load()));
 }
 
 void GoTune(Works& works) {
   AtuState& atu = works.atu;
   if ((works.set.TUNEenabled.load() & 0x80) != 0) return;
-  if (atu.tuneState.load() != 0) {
+  if (atu.tuneState.load() != TuneState::Idle) {
     trace("esc tune TUNEMENU\n");
     EscAutoTune(works, 0);
     return;
@@ -432,8 +438,8 @@ void GoTune(Works& works) {
     return;
   }
   StartAutotune(works);
-  trace("b-START TUNE %i!!\n", atu.tuneStep.load());
-  if (works.bands.freqInterface.load() == 1) {
+  trace("b-START TUNE %i!!\n", stepNumber(atu.tuneStep.load()));
+  if (works.bands.freqInterface.load() == FreqInterface::ExtIo) {
     atu.tuneFlags.fetch_and(static_cast<uint8_t>(~kTuneCarrierAsked));
     atu.tuneFlags.fetch_or(kTuneByKey);
     trace("a-START TUNE!!\n");
@@ -449,68 +455,68 @@ void TuneTask(Works& works) {
     trace("%d max cicli-> esco\n", s.cnttune);
     TuneEnd(works);
     EscAutoTune(works, 0);
-    AddErrore(works, works.set.swrTarget.load() != 0 ? 13 : 12);
+    AddErrore(works, works.set.swrTarget.load() != 0 ? Err::TuneSwrWarning : Err::TuneTimeout);
     AttivaDisattivaProtezione(works, true);
     return;
   }
-  std::atomic<int>& step = atu.tuneStep;
+  std::atomic<AutotuneStep>& step = atu.tuneStep;
   switch (step.load()) {
     // ---- complete tune: coarse search ----
-    case 400:
+    case AutotuneStep::Start:
       atu.tuneCounter = 0;
       Clr_vTuneParam(works);
       trace("--------------------  start auto tune bit combination\n");
-      ++step;
+      advance(step);
       break;
-    case 401:
-    case 201:
+    case AutotuneStep::WaitTransmit:
+    case AutotuneStep::Fine2WaitTransmit:
       waitTransmit(works);
       break;
-    case 402:
-    case 202:
+    case AutotuneStep::WaitDrive:
+    case AutotuneStep::Fine2WaitDrive:
       waitDrive(works);
       break;
-    case 403:
+    case AutotuneStep::NetworkA:
       startNetwork(works, kModeLC, "----> A\n");
       break;
-    case 406:
+    case AutotuneStep::NetworkB:
       startNetwork(works, kModeCL, "----> B\n");
       break;
-    case 404:
-    case 407:
+    case AutotuneStep::CoarseFirstA:
+    case AutotuneStep::CoarseFirstB:
       if (TuneStep(works)) break;
       setC(works, 1);
       setL(works, 4);
-      ++step;
+      advance(step);
       break;
-    case 405:
+    case AutotuneStep::CoarseA:
       if (TuneStep(works)) break;
-      if (!nextCoarse(works)) ++step;
+      if (!nextCoarse(works)) advance(step);
       break;
-    case 408:
+    case AutotuneStep::CoarseB:
       if (TuneStep(works)) break;
       if (!nextCoarse(works)) {
-        ++step;
+        advance(step);
         atu.tuneCounter = 0;
         TuneEnd(works);
       }
       break;
-    case 409:
+    case AutotuneStep::CoarsePause:
       sleepMs(100);
-      ++step;
+      advance(step);
       break;
-    case 410:
+    case AutotuneStep::CoarseSort:
       ImpostaLblManuale(works);
       StampaTuneTabL(works);
       SortTuneTab(works);
       StampaTuneTabL(works);
       atu.tuneCounter = 0;
-      step = 450;
+      step = AutotuneStep::FineStart;
       trace("------------ end tune bit type------------ START FINE:\n ");
       break;
     // ---- complete tune: fine passes ----
-    case 450:
-      ++step;
+    case AutotuneStep::FineStart:
+      advance(step);
       Clr_vTuneParam_fast(works);
       atu.tuneSpanC = 3;
       atu.tuneSpanL = 20;
@@ -519,55 +525,55 @@ void TuneTask(Works& works) {
       atu.tuneC = s.tuneParam.C;
       atu.tuneL = s.tuneParam.L;
       break;
-    case 451:
+    case AutotuneStep::FineCUp:
       if (TuneStepComplete(works)) {
         storeFineRow(works);
-        step = 455;
+        step = AutotuneStep::FineNext;
         break;
       }
       if (fineStep(works, true, +1, atu.tuneSpanC)) {
         atu.tuneSpanC = 3;
         applyPoint(works, s.miglioretuneParam);
-        ++step;
+        advance(step);
       }
       break;
-    case 452:
+    case AutotuneStep::FineCDown:
       if (TuneStepComplete(works)) {
         storeFineRow(works);
-        step = 455;
+        step = AutotuneStep::FineNext;
         break;
       }
       if (fineStep(works, true, -1, atu.tuneSpanC)) {
         applyPoint(works, s.miglioretuneParam);
         atu.tuneSpanC = 3;
         atu.tuneSpanL = 20;
-        ++step;
+        advance(step);
       }
       break;
-    case 453:
+    case AutotuneStep::FineLUp:
       if (TuneStepComplete(works)) {
         storeFineRow(works);
-        step = 455;
+        step = AutotuneStep::FineNext;
         break;
       }
       if (fineStep(works, false, +1, atu.tuneSpanL)) {
         atu.tuneSpanL = 20;
         applyPoint(works, s.miglioretuneParam);
-        ++step;
+        advance(step);
       }
       break;
-    case 454:
+    case AutotuneStep::FineLDown:
       if (TuneStepComplete(works)) {
         storeFineRow(works);
-        step = 455;
+        step = AutotuneStep::FineNext;
         break;
       }
       if (fineStep(works, false, -1, atu.tuneSpanL)) {
         storeFineRow(works);
-        ++step;
+        advance(step);
       }
       break;
-    case 455: {
+    case AutotuneStep::FineNext: {
       const int next = ++atu.tuneCounter;
       if (next <= 2 && s.TUNEtableL[static_cast<size_t>(next)].swr < 10.0f) {
         s.miglioretuneParam = s.TUNEtableL[static_cast<size_t>(next)];
@@ -575,7 +581,7 @@ void TuneTask(Works& works) {
         applyPoint(works, s.miglioretuneParam);
         trace("------------ NEXT TUNE FINE %i L%4d C%4d T %08x:\n ", next, atu.tuneL.load(),
               atu.tuneC.load(), atu.tuneValue.load());
-        step = 456;
+        step = AutotuneStep::FineAgain;
       } else {
         SortTuneTab2(works);
         s.miglioretuneParam = s.TUNEtableL[18];
@@ -583,89 +589,94 @@ void TuneTask(Works& works) {
         applyPoint(works, s.miglioretuneParam);
         trace("------------ END TUNE FINE %i) L%4d C%4d T %08x:\n ", next, atu.tuneL.load(),
               atu.tuneC.load(), atu.tuneValue.load());
-        step = 457;
+        step = AutotuneStep::FineEnd;
         atu.tuneCounter = 0;
       }
       break;
     }
-    case 456:
-      step = 450;
+    case AutotuneStep::FineAgain:
+      step = AutotuneStep::FineStart;
       break;
-    case 457:
+    case AutotuneStep::FineEnd:
       StampaTuneTabL(works);
-      step = 200;
+      step = AutotuneStep::Fine2Start;
       trace("------------ START TUNE FINE 2 \n ");
       break;
     // ---- fine 2 (the whole of a fine tune) ----
-    case 200:
-      ++step;
+    case AutotuneStep::Fine2Start:
+      advance(step);
       Clr_vTuneParam_fast(works);
       atu.tuneValue = s.tuneParam.value;
       atu.tuneC = s.tuneParam.C;
       atu.tuneL = s.tuneParam.L;
       showFineOnMainScreen(works);
       break;
-    case 203:
+    case AutotuneStep::Fine2Begin:
       clearWaitingNotice(works);
       Clr_vTuneParam_fast(works);
       atu.tuneSpanC = 32;
       atu.tuneSpanL = 5;
-      ++step;
+      advance(step);
       break;
-    case 204:
-    case 208:
+    case AutotuneStep::Fine2CUp:
+    case AutotuneStep::Fine2CUpAbove:
       if (TuneStepCompleteFine(works)) break;
       if (fine2StepC(works, +1)) {
         atu.tuneSpanC = 32;
         setC(works, s.starttuneParam.C);
-        ++step;
+        advance(step);
       }
       break;
-    case 205:
-    case 209:
+    case AutotuneStep::Fine2CDown:
+    case AutotuneStep::Fine2CDownAbove:
       if (TuneStepCompleteFine(works)) break;
       if (fine2StepC(works, -1)) {
         setC(works, s.starttuneParam.C);
         atu.tuneSpanC = 32;
-        step = step.load() == 205 ? 206 : 207;
+        step = step.load() == AutotuneStep::Fine2CDown ? AutotuneStep::Fine2LDown
+                                                       : AutotuneStep::Fine2LUp;
       }
       break;
-    case 206:
+    case AutotuneStep::Fine2LDown:
       if (TuneStepCompleteFine(works)) break;
-      if (atu.tuneL.load() - 1 < 0) atu.tuneSpanL = 0;
-      else setL(works, atu.tuneL.load() - 1);
+      if (atu.tuneL.load() - 1 < 0)
+        atu.tuneSpanL = 0;
+      else
+        setL(works, atu.tuneL.load() - 1);
       if (--atu.tuneSpanL < 0) {
-        ++step;
+        advance(step);
         atu.tuneSpanL = 5;
         setL(works, s.starttuneParam.L);
         setC(works, s.starttuneParam.C);
       } else {
         trace("--- start new C:\n");
-        step = 204;
+        step = AutotuneStep::Fine2CUp;
         atu.tuneSpanC = 32;
       }
       break;
-    case 207:
+    case AutotuneStep::Fine2LUp:
       if (TuneStepCompleteFine(works)) break;
-      if (atu.tuneL.load() + 1 > 511) atu.tuneSpanL = 0;
-      else setL(works, atu.tuneL.load() + 1);
+      if (atu.tuneL.load() + 1 > 511)
+        atu.tuneSpanL = 0;
+      else
+        setL(works, atu.tuneL.load() + 1);
       if (--atu.tuneSpanL < 0) {
         atu.tuneSpanL = 5;
         TuneEnd(works);
-        step = 210;
+        step = AutotuneStep::Fine2Hold;
       } else {
         trace("--- start new C:\n");
         setC(works, s.starttuneParam.C);
-        ++step;
+        advance(step);
         atu.tuneSpanC = 32;
       }
       break;
-    case 210:
+    case AutotuneStep::Fine2Hold:
       ++atu.tuneCounter;
       sleepMs(100);
-      if (atu.tuneCounter.load() > 5) ++step;
+      if (atu.tuneCounter.load() > 5) advance(step);
       break;
-    case 211:
+    case AutotuneStep::Fine2Save:
       EscAutoTune(works, 1);
       break;
     default:

@@ -1,11 +1,7 @@
 // Frequency follow: when the operating frequency moves, the band row of the bank picks
 // antenna, tuner, attenuator and standby, and the tune memory recalls the tuner setting.
+// The display loop decides when (ui/follow_cycle.h).
 #pragma once
-
-#include <cstdint>
-#include <ctime>
-
-#include "trx/trx_state.h"
 
 namespace corvid {
 
@@ -17,17 +13,9 @@ void SetAnt(Works& works);
 void SetAtt(Works& works);
 void LabelByPassNova(Works& works, const char* text);
 
-// What the display loop keeps between cycles for the follow-up.
-struct FollowCycle {
-  int countA = 0;  // tune-on-transmission counters
-  int countB = 0;
-  long lastSecond = -1;
-  PexParams pex;  // the transceiver's state as last copied
-};
-
-// The follow-up pass of one display cycle: the operating frequency from the bank's
-// source, the PTT-out request once a second, the band follow on a change, and the
-// tune on transmission of interface 1.
-void followFrequency(Works& works, FollowCycle& cycle, std::time_t now);
+// The attenuator texts by attSelect: dB for the steps 0..3, then standby.
+inline constexpr const char* AttVectStr[5] = {"0", "2", "3", "5", "StdBy"};
+// The attenuator label of the main screen (key 2, second line), only while it shows.
+void SetAttenuatorLabel(Works& works);
 
 }  // namespace corvid

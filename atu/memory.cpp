@@ -7,6 +7,7 @@
 #include <string>
 
 #include "atu/atu.h"
+#include "bands/bands.h"
 #include "core/works.h"
 #include "platform/files.h"
 #include "platform/log.h"
@@ -15,32 +16,6 @@ namespace corvid {
 
 using platform::logError;
 using platform::trace;
-
-// ---- the tables ----
-
-namespace {
-bool inRange(int antenna, int cell) {
-  return antenna >= 0 && antenna < kAntennas && cell >= 0 && cell < kTuneCells;
-}
-}  // namespace
-
-TuneRecord TuneMemory::get(int antenna, int cell) const {
-  if (!inRange(antenna, cell)) return {};
-  std::scoped_lock lock(mutex_);
-  return cells_[static_cast<size_t>(antenna)][static_cast<size_t>(cell)];
-}
-
-void TuneMemory::set(int antenna, int cell, TuneRecord record) {
-  if (!inRange(antenna, cell)) return;
-  std::scoped_lock lock(mutex_);
-  cells_[static_cast<size_t>(antenna)][static_cast<size_t>(cell)] = record;
-}
-
-void TuneMemory::clear(int antenna) {
-  if (antenna < 0 || antenna >= kAntennas) return;
-  std::scoped_lock lock(mutex_);
-  cells_[static_cast<size_t>(antenna)].fill(TuneRecord{});
-}
 
 // ---- cells ----
 
@@ -51,11 +26,10 @@ struct StepRow {
 };
 // Start frequency and cell width of each segment; the last row only ends the table.
 constexpr StepRow tabAtuStep[23] = {
-    {0, 2000},        {1800000, 2000},  {2000000, 4000},  {3500000, 4000},
-    {4000000, 5000},  {5330000, 5000},  {5400000, 5000},  {7000000, 5000},
-    {7300000, 5000},  {10100000, 10000}, {10150000, 10000}, {14000000, 10000},
-    {14350000, 10000}, {18000000, 10000}, {18170000, 10000}, {21000000, 20000},
-    {21500000, 25000}, {24850000, 25000}, {25000000, 25000}, {28000000, 25000},
+    {0, 2000},         {1800000, 2000},   {2000000, 4000},   {3500000, 4000},   {4000000, 5000},
+    {5330000, 5000},   {5400000, 5000},   {7000000, 5000},   {7300000, 5000},   {10100000, 10000},
+    {10150000, 10000}, {14000000, 10000}, {14350000, 10000}, {18000000, 10000}, {18170000, 10000},
+    {21000000, 20000}, {21500000, 25000}, {24850000, 25000}, {25000000, 25000}, {28000000, 25000},
     {29700000, 50000}, {50000000, 50000}, {54000000, -1},
 };
 constexpr int kSegments = 22;
@@ -137,17 +111,16 @@ void LoadTuneFromMEM(Works& works, int antenna) {
   atu.tuneC = DecodeCapacitaFromTuneval(v);
   atu.tuneL = DecodeInduttanzaFromTuneval(v);
   atu.tuneMode = static_cast<uint8_t>(DecodeModoFromTuneval(v));
-  if (record.valid == 0 ||
-      (record.C == atu.tuneC.load() && record.L == atu.tuneL.load() &&
-       record.mode == atu.tuneMode.load())) {
+  if (record.valid == 0 || (record.C == atu.tuneC.load() && record.L == atu.tuneL.load() &&
+                            record.mode == atu.tuneMode.load())) {
     return;
   }
   SetC(works, record.C);
   SetI(works, record.L);
   SetMode(works, record.mode);
   ReadTnePar(works);
-  trace(">>>>>>>>>>>>>>> MEMTUNE: load a Tune for %ld idx:%d -> C %d I %d!!\n", freq, idx,
-        record.C, record.L);
+  trace(">>>>>>>>>>>>>>> MEMTUNE: load a Tune for %ld idx:%d -> C %d I %d!!\n", freq, idx, record.C,
+        record.L);
   char info[64];
   std::snprintf(info, sizeof info, "Tune Data Loaded (L%i,C%i,%s)", record.L, record.C,
                 modeLabel(record.mode));
@@ -170,16 +143,6 @@ void InsertTuneToMem(Works& works, int bank, int antenna) {
 }
 
 // ---- files ----
-
-std::string tuneMemoryPath(int bank, int antenna) {
-  char path[64];
-  if (bank >= 1 && bank <= 19) {
-    std::snprintf(path, sizeof path, "/opt/set/atu_ant%d_b%d.txt", antenna + 1, bank);
-  } else {
-    std::snprintf(path, sizeof path, "/opt/set/atu_ant%d.txt", antenna + 1);
-  }
-  return path;
-}
 
 namespace {
 // An unsigned decimal at the front of text (after blanks); advances text. Missing: 0.

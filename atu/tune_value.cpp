@@ -29,13 +29,14 @@ int gather(uint32_t value, const std::array<int, 9>& bits) {
   }
   return step;
 }
-
-// Manual-tune screen and its keys.
-constexpr int kManualTuneScreen = 4;
 }  // namespace
 
-uint32_t encodeC(int c) { return scatter(c & 0x1FF, kCBits); }
-uint32_t encodeL(int l) { return scatter(l & 0x1FF, kLBits); }
+uint32_t encodeC(int c) {
+  return scatter(c & 0x1FF, kCBits);
+}
+uint32_t encodeL(int l) {
+  return scatter(l & 0x1FF, kLBits);
+}
 
 void SetC(Works& works, int c) {
   const uint32_t v = works.atu.tuneValue.load();
@@ -49,9 +50,12 @@ void SetI(Works& works, int l) {
 
 const char* modeLabel(int mode) {
   switch (mode) {
-    case 1: return "CL";
-    case 2: return "LC";
-    default: return "ByP";
+    case 1:
+      return "CL";
+    case 2:
+      return "LC";
+    default:
+      return "ByP";
   }
 }
 
@@ -80,20 +84,28 @@ void SetMode(Works& works, int mode) {
     default:
       return;
   }
-  if (works.ui.panelState.load() == kManualTuneScreen && atu.hooks.setKeyLabel != nullptr) {
-    atu.hooks.setKeyLabel(works, kManualTuneScreen, 1, label);
+  if (works.ui.panelState.load() == PanelState::ManualTune) {
+    works.ui.Novamenu.set(PanelState::ManualTune, 1, 2, label);
   }
 }
 
-int DecodeCapacitaFromTuneval(uint32_t value) { return gather(value, kCBits); }
-int DecodeInduttanzaFromTuneval(uint32_t value) { return gather(value, kLBits); }
+int DecodeCapacitaFromTuneval(uint32_t value) {
+  return gather(value, kCBits);
+}
+int DecodeInduttanzaFromTuneval(uint32_t value) {
+  return gather(value, kLBits);
+}
 
 int DecodeModoFromTuneval(uint32_t value) {
   switch (value & kTuneModeMask) {
-    case 0: return 0;
-    case kModeCL: return 1;
-    case kModeLC: return 2;
-    case kModeBypass: return 3;
+    case 0:
+      return 0;
+    case kModeCL:
+      return 1;
+    case kModeLC:
+      return 2;
+    case kModeBypass:
+      return 3;
     default:
       platform::trace("DecodeModoFromTuneval -> tune: 0x%x \n", value & kTuneModeMask);
       return 0;
@@ -116,14 +128,14 @@ void DetermineTumeMemMode(const Works& works, char label[4]) {
 
 void ImpostaLblManuale(Works& works) {
   AtuState& atu = works.atu;
-  if (works.ui.panelState.load() != kManualTuneScreen || atu.hooks.setKeyLabel == nullptr) return;
+  if (works.ui.panelState.load() != PanelState::ManualTune) return;
+  KeyLabels& labels = works.ui.Novamenu;
   char text[32];
   std::snprintf(text, sizeof text, "     %u", static_cast<unsigned>(atu.tuneL.load()));
-  atu.hooks.setKeyLabel(works, kManualTuneScreen, 3, text);
+  labels.set(PanelState::ManualTune, 3, 2, text);
   std::snprintf(text, sizeof text, "     %u", static_cast<unsigned>(atu.tuneC.load()));
-  atu.hooks.setKeyLabel(works, kManualTuneScreen, 5, text);
-  atu.hooks.setKeyLabel(works, kManualTuneScreen, 1,
-                        modeLabel(DecodeModoFromTuneval(atu.tuneValue.load())));
+  labels.set(PanelState::ManualTune, 5, 2, text);
+  labels.set(PanelState::ManualTune, 1, 2, modeLabel(DecodeModoFromTuneval(atu.tuneValue.load())));
 }
 
 }  // namespace corvid

@@ -1,4 +1,6 @@
 // The band table of a bank and its file, bank and interface switching.
+#include "bands/bands.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -7,8 +9,8 @@
 #include <cstring>
 
 #include "amp/link.h"
-#include "atu/atu.h"
-#include "bands/bands.h"
+#include "core/settings.h"
+#include "core/threads.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "platform/command.h"
@@ -29,15 +31,16 @@ struct FactoryBand {
 };
 
 constexpr FactoryBand kFactoryBands[kBandRows] = {
-    {"160m", 1800000, 2000000},   {"80m", 3500000, 4000000},   {"60m", 5330500, 5450000},
-    {"40m", 7000000, 7300000},    {"30m", 10100000, 10150000}, {"20m", 14000000, 14350000},
-    {"17m", 18068000, 18168000},  {"15m", 21000000, 21450000}, {"12m", 24890000, 24990000},
-    {"10m", 28000000, 29700000},  {"6m", 50000000, 54000000},
+    {"160m", 1800000, 2000000},  {"80m", 3500000, 4000000},   {"60m", 5330500, 5450000},
+    {"40m", 7000000, 7300000},   {"30m", 10100000, 10150000}, {"20m", 14000000, 14350000},
+    {"17m", 18068000, 18168000}, {"15m", 21000000, 21450000}, {"12m", 24890000, 24990000},
+    {"10m", 28000000, 29700000}, {"6m", 50000000, 54000000},
 };
 
 int findBand(const BandTable::Snapshot& t, uint32_t freq) {
   for (int i = 0; i < t.count && i < kBandRows; ++i) {
-    if (t.rows[static_cast<size_t>(i)].start <= freq && freq <= t.rows[static_cast<size_t>(i)].end) {
+    if (t.rows[static_cast<size_t>(i)].start <= freq &&
+        freq <= t.rows[static_cast<size_t>(i)].end) {
       return i;
     }
   }
@@ -80,6 +83,16 @@ std::string bandTablePath(int bank) {
   return "/opt/set/antenna.txt";
 }
 
+std::string tuneMemoryPath(int bank, int antenna) {
+  char path[64];
+  if (bank >= 1 && bank <= 19) {
+    std::snprintf(path, sizeof path, "/opt/set/atu_ant%d_b%d.txt", antenna + 1, bank);
+  } else {
+    std::snprintf(path, sizeof path, "/opt/set/atu_ant%d.txt", antenna + 1);
+  }
+  return path;
+}
+
 void InitTabAntenna(Works& works, int keepChoices) {
   BandTable::Snapshot t = works.bands.bands.get();
   for (int i = 0; i < kBandRows; ++i) {
@@ -99,15 +112,15 @@ void InitTabAntenna(Works& works, int keepChoices) {
   works.bands.bands.set(t);
 }
 
-int LoadTabConfig(Works& works, int bank) {
+FreqInterface LoadTabConfig(Works& works, int bank) {
   BandTable::Snapshot t = works.bands.bands.get();
   for (BandRow& r : t.rows) r.AmpEnable = 0;
   works.bands.bands.set(t);
-  int iface = 1;
+  FreqInterface iface = FreqInterface::ExtIo;
   platform::LineReader reader;
   if (!reader.open(bandTablePath(bank))) {
     InitTabAntenna(works, 0);
-    return 1;
+    return iface;
   }
   int count = 0;
   std::string line;
@@ -116,9 +129,9 @@ int LoadTabConfig(Works& works, int bank) {
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '!') {
       const std::string tag = line.substr(1, 3);
-      if (tag == "Gen") iface = 0;
-      if (tag == "Pex") iface = 1;
-      if (tag == "817") iface = 2;
+      if (tag == "Gen") iface = FreqInterface::Generic;
+      if (tag == "Pex") iface = FreqInterface::ExtIo;
+      if (tag == "817") iface = FreqInterface::Ft817;
       continue;
     }
     BandRow& r = t.rows[static_cast<size_t>(count++)];
@@ -153,8 +166,10 @@ int LoadTabConfig(Works& works, int bank) {
 
 void SaveTabConfig(Works& works, int bank) {
   const BandTable::Snapshot t = works.bands.bands.get();
-  const int iface = works.bands.freqInterface.load();
-  std::string content = iface == 1 ? "!Pex\n" : iface == 2 ? "!817\n" : "!Gen\n";
+  const FreqInterface iface = works.bands.freqInterface.load();
+  std::string content = iface == FreqInterface::ExtIo   ? "!Pex\n"
+                        : iface == FreqInterface::Ft817 ? "!817\n"
+                                                        : "!Gen\n";
   char line[128];
   for (int i = 0; i < t.count && i < kBandRows; ++i) {
     const BandRow& r = t.rows[static_cast<size_t>(i)];
@@ -172,7 +187,11 @@ void SaveTabConfig(Works& works, int bank) {
 
 void LoadAllBankTable(Works& works, int bank) {
   works.bands.freqInterface = LoadTabConfig(works, bank);
-  for (int antenna = 0; antenna < kAntennas; ++antenna) LoadTabAtu(works, bank, antenna);
+  if (works.bands.hooks.LoadTabAtu != nullptr) {
+    for (int antenna = 0; antenna < kAntennas; ++antenna) {
+      works.bands.hooks.LoadTabAtu(works, bank, antenna);
+    }
+  }
   SetModeWorkIDX(works);
 }
 
@@ -180,7 +199,9 @@ int bandIndexFor(const Works& works, uint32_t freq) {
   return findBand(works.bands.bands.get(), freq);
 }
 
-int SearchBandaIdx(const Works& works) { return bandIndexFor(works, works.ui.trxFreq.load()); }
+int SearchBandaIdx(const Works& works) {
+  return bandIndexFor(works, works.ui.trxFreq.load());
+}
 
 double LoadOffsetBanda(const Works& works) {
   // The plotter's per-band offsets arrive with the spectrum display.
@@ -239,7 +260,8 @@ void ChangeBanco(Works& works) {
 }
 
 void ChangeInterfaceBanco(Works& works) {
-  works.bands.freqInterface = (works.bands.freqInterface.load() + 1) % 3;
+  const int next = (interfaceNumber(works.bands.freqInterface.load()) + 1) % kFreqInterfaces;
+  works.bands.freqInterface = static_cast<FreqInterface>(next);
   SetModeWorkIDX(works);
   SaveToBank(works, works.set.NumBanco.load(), works.set.NumAntenna.load());
 }
@@ -247,21 +269,21 @@ void ChangeInterfaceBanco(Works& works) {
 void SetModeWorkIDX(Works& works) {
   SetupText& text = works.set.text;
   switch (works.bands.freqInterface.load()) {
-    case 1:
+    case FreqInterface::ExtIo:
       if (text.flag(Slot::extIoEnable) == '0') restartTableThread(works, ThreadId::Serial);
       if (text.flag(Slot::catSerialEnable) == '1') text.setFlag(Slot::catSerialEnable, '0');
       break;
-    case 2:
+    case FreqInterface::Ft817:
       if (text.flag(Slot::catSerialEnable) == '0') restartTableThread(works, ThreadId::CatSerial);
       if (text.flag(Slot::extIoEnable) == '1') {
         text.setFlag(Slot::extIoEnable, '0');
-        DeleteErrore(works, 8);
+        DeleteErrore(works, Err::ExtIoLost);
       }
       break;
-    default:
+    case FreqInterface::Generic:
       if (text.flag(Slot::extIoEnable) == '1') {
         text.setFlag(Slot::extIoEnable, '0');
-        DeleteErrore(works, 8);
+        DeleteErrore(works, Err::ExtIoLost);
       }
       if (text.flag(Slot::catSerialEnable) == '1') text.setFlag(Slot::catSerialEnable, '0');
       break;
@@ -284,18 +306,14 @@ void DeleteFileConf(Works& works, int bank, int kind) {
   if (!platform::runCommand("rm -f " + path).ok()) logError("can't delete file bank %d", bank);
 }
 
-void wireBands(Works& works) {
-  works.core.hooks.DeleteFileConf = &DeleteFileConf;
-  works.core.hooks.LoadAllBankTable = &LoadAllBankTable;
-  works.amp.hooks.bandName = [](Works& w, uint32_t freq, char name[5]) {
-    const BandTable::Snapshot t = w.bands.bands.get();
-    const int i = findBand(t, freq);
-    if (i < 0) return false;
-    // The status text holds four characters of the name.
-    std::memset(name, 0, 5);
-    std::memcpy(name, t.rows[static_cast<size_t>(i)].name, 4);
-    return true;
-  };
+bool bandNameFor(const Works& works, uint32_t freq, char name[5]) {
+  const BandTable::Snapshot t = works.bands.bands.get();
+  const int i = findBand(t, freq);
+  if (i < 0) return false;
+  // The status text holds four characters of the name.
+  std::memset(name, 0, 5);
+  std::memcpy(name, t.rows[static_cast<size_t>(i)].name, 4);
+  return true;
 }
 
 }  // namespace corvid

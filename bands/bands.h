@@ -10,9 +10,12 @@ namespace corvid {
 
 struct Works;
 
-inline constexpr const char* MODEwork[3] = {"Generic", "QTRPEX", " FT-817"};
+// The interface names, by FreqInterface.
+inline constexpr const char* MODEwork[kFreqInterfaces] = {"Generic", "QTRPEX", " FT-817"};
 
-int LoadTabConfig(Works& works, int bank);
+// Reads the band table of a bank; returns the interface its "!" line names (ExtIo when
+// the file is missing or names none).
+FreqInterface LoadTabConfig(Works& works, int bank);
 void SaveTabConfig(Works& works, int bank);
 void InitTabAntenna(Works& works, int keepChoices);
 void LoadAllBankTable(Works& works, int bank);
@@ -25,13 +28,16 @@ int SearchBandaIdx(const Works& works);
 int bandIndexFor(const Works& works, uint32_t freq);
 double LoadOffsetBanda(const Works& works);
 void DeleteFileConf(Works& works, int bank, int kind);
+// The files of a bank: its band table and the tune memory of each antenna (0-based);
+// bank 0 is the one without the "_b" suffix.
 std::string bandTablePath(int bank);
+std::string tuneMemoryPath(int bank, int antenna);
+// The first four characters of the name of the band whose range holds freq, for the
+// status text; false when no band holds it.
+bool bandNameFor(const Works& works, uint32_t freq, char name[5]);
 
 void LoadTabFiltri(Works& works);
 void SaveTabFiltri(Works& works);
 void SetFilterFromfreq(Works& works);
-
-// Lets the core and the amplifier link reach the band table.
-void wireBands(Works& works);
 
 }  // namespace corvid

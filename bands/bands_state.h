@@ -9,13 +9,25 @@
 namespace corvid {
 
 inline constexpr int kBandRows = 11;
+
+// Where the operating frequency comes from; a bank's band table names it on its "!" line
+// ("!Gen", "!Pex", "!817") and the status text sends the number.
+enum class FreqInterface : int {
+  Generic = 0,  // the amplifier's own frequency counter
+  ExtIo = 1,    // the maker's transceiver over EXT IO ("QTRPEX")
+  Ft817 = 2,    // an FT-817 over its CAT port
+};
+inline constexpr int kFreqInterfaces = 3;
+constexpr int interfaceNumber(FreqInterface i) {
+  return static_cast<int>(i);
+}
 inline constexpr int kFilterRows = 8;
 
 // The per-band choices of a bank.
 struct BandRow {
   char name[8] = {};
-  uint32_t start = 0;  // Hz
-  uint32_t end = 0;    // Hz, inclusive
+  uint32_t start = 0;     // Hz
+  uint32_t end = 0;       // Hz, inclusive
   uint8_t AmpEnable = 0;  // 1 amplify, 0 standby
   uint8_t Ant = 0;        // antenna 1..3; 0 leaves it unchanged
   uint8_t Atu = 0;        // 1 tuner bypassed
@@ -48,15 +60,23 @@ class BandTable {
 };
 
 struct FilterRow {
-  int32_t Fstart = 0;  // Hz
-  int32_t Fstop = 0;   // Hz, inclusive
-  int32_t enabled = 0; // only 1 takes part in the selection
+  int32_t Fstart = 0;   // Hz
+  int32_t Fstop = 0;    // Hz, inclusive
+  int32_t enabled = 0;  // only 1 takes part in the selection
+};
+
+struct Works;
+
+// Calls from the bank loads into the tuner above them; app/ fills them in.
+struct BandsHooks {
+  // Reads the tune memory of an antenna (0-based) of a bank into the tuner's table.
+  void (*LoadTabAtu)(Works&, int bank, int antenna) = nullptr;
 };
 
 struct BandsState {
+  BandsHooks hooks;
   BandTable bands;
-  // Where the operating frequency comes from: 0 "Generic", 1 "QTRPEX", 2 " FT-817".
-  std::atomic<int> freqInterface{0};
+  std::atomic<FreqInterface> freqInterface{FreqInterface::Generic};
   mutable std::mutex filterMutex;
   std::array<FilterRow, kFilterRows> filters{};  // under filterMutex
   // Receive-filter relay byte last sent: bit i set for filter row i; 0 none.

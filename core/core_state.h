@@ -6,7 +6,8 @@
 #include <string>
 
 #include "core/guarded_text.h"
-#include "core/threads.h"
+#include "core/thread_set.h"
+#include "errors/errors_state.h"
 
 namespace corvid {
 
@@ -15,7 +16,7 @@ struct Works;
 // Calls from the core into subsystems built on top of it. app/ fills them in; one that
 // is empty is skipped.
 struct CoreHooks {
-  void (*DeleteErrore)(Works&, int error) = nullptr;
+  void (*DeleteErrore)(Works&, Err error) = nullptr;
   void (*InitMicroCmd)(Works&) = nullptr;
   void (*DeleteFileConf)(Works&, int bank, int kind) = nullptr;
   void (*LoadAllBankTable)(Works&, int bank) = nullptr;
@@ -27,8 +28,8 @@ inline constexpr const char* kVersion = "01.046";
 
 struct CoreState {
   std::atomic<int32_t> running{0};
-  std::string version;               // set before any thread starts
-  GuardedText<16> splashName;        // background picture getPng loads
+  std::string version;                   // set before any thread starts
+  GuardedText<16> splashName;            // background picture getPng loads
   std::atomic<int64_t> lastActivity{0};  // time() of the last operator activity
   std::atomic<uint8_t> initDone{0};      // 1 once the start-up countdown has ended
   std::atomic<uint8_t> remoteRestartRequest{0};

@@ -1,4 +1,5 @@
 // Run-time defaults of the shared record.
+#include "core/settings.h"
 #include "core/works.h"
 
 namespace corvid {
@@ -22,7 +23,7 @@ void InitGlobalVar(Works& works) {
   works.amp.tsRow = -1;
   works.atu.lastBandApplied = -1;
   works.amp.lastFanSent = -1;
-  works.ui.tinyTransfer = 0xB0;  // the first exchange asks the power controller's version
+  works.ui.tinyTransfer = tinyByte(TinyCode::Version);  // the first exchange
   works.amp.tsPwrIn = 4095;
   works.amp.tsFwd = 4095;
   works.amp.tsRefl = 1500;

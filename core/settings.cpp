@@ -54,10 +54,8 @@ const std::array<SetupKey, kSetupKeyCount> kSetupKeys = {{
     {"EnablePwrPeak", Char, Slot::EnablePwrPeak, &S::EnablePwrPeak, 1, 0, "0", false, Sp::None},
     {"TempMode", Char, Slot::TempMode, &S::TempMode, 1, 0, "0", true, Sp::None},
     {"FreqSensIn", Char, Slot::FreqSensIn, &S::FreqSensIn, 1, 0, "0", true, Sp::None},
-    {"FreqPeriodTime", Int, Slot::FreqPeriodTime, &S::FreqPeriodTime, 1, 10, "10", false,
-     Sp::None},
-    {"AttenuatorTune", Char, Slot::AttenuatorTune, &S::AttenuatorTune, 1, 0, "0", true,
-     Sp::None},
+    {"FreqPeriodTime", Int, Slot::FreqPeriodTime, &S::FreqPeriodTime, 1, 10, "10", false, Sp::None},
+    {"AttenuatorTune", Char, Slot::AttenuatorTune, &S::AttenuatorTune, 1, 0, "0", true, Sp::None},
     {"SWRescAutoTune", Int, Slot::SWRescAutoTune, &S::swrTarget, 100, 0, "0", true, Sp::None},
     {"ViewTimeStr", Char, Slot::ViewTimeStr, &S::ViewTimeStr, 1, 0, "0", false, Sp::None},
     {"ViewTemp", Char, Slot::ViewTemp, &S::ViewTemp, 1, 0, "0", false, Sp::None},
@@ -94,25 +92,20 @@ const std::array<SetupKey, kSetupKeyCount> kSetupKeys = {{
     {"GMpar2", Int, Slot::GMpar2, &S::GMpar2, 1, 100, "100", false, Sp::None},
     {"Peak_media", Int, Slot::Peak_media, &S::fattoremedia, 1, 2, "2", false, Sp::None},
     {"Peak_ValDec", Int, Slot::Peak_ValDec, &S::PeakDecrement, 10, 1.0, "10", false, Sp::None},
-    {"Peak_TimeDec", Int, Slot::Peak_TimeDec, &S::PeakDecrementTime, 1, 1, "1", false,
-     Sp::None},
+    {"Peak_TimeDec", Int, Slot::Peak_TimeDec, &S::PeakDecrementTime, 1, 1, "1", false, Sp::None},
     {"Peak_Time", Int, Slot::Peak_Time, &S::TimerPeakSec, 1, 3000, "3000", false, Sp::None},
     {"MAXbank", Int, Slot::MAXbank, &S::MAXbank, 1, 3, "20", false, Sp::MAXbank},
-    {"BTN_longpress_Time", Int, Slot::BTN_longpress_Time, &S::TIME_LONG_PRESS, 10, 0.5, "5",
-     false, Sp::None},
-    {"EnableDebug", Char, Slot::EnableDebug, &S::EnableDebug, 1, 0, "1", false,
-     Sp::EnableDebug},
+    {"BTN_longpress_Time", Int, Slot::BTN_longpress_Time, &S::TIME_LONG_PRESS, 10, 0.5, "5", false,
+     Sp::None},
+    {"EnableDebug", Char, Slot::EnableDebug, &S::EnableDebug, 1, 0, "1", false, Sp::EnableDebug},
     {"Enable1600", Char, Slot::Enable1600, kNone, 1, 0, "1", false, Sp::Enable1600},
     {"EnableLOGTemp", Char, Slot::EnableLOGTemp, &S::EnableLOGTemp, 1, 0, "1", false, Sp::None},
     {"AudioBuffers", Int, Slot::AudioBuffers, &S::AudioBuffers, 1, 20, "10", false, Sp::None},
     {"AutoTuneTipo", Char, Slot::AutoTuneTipo, kNone, 1, 0, "0", false, Sp::None},
-    {"CPUTempVentola", Int, Slot::CPUTempVentola, &S::CPUTempVentola, 1, 80, "75", false,
-     Sp::None},
-    {"CPUPercVentola", Int, Slot::CPUPercVentola, &S::CPUPercVentola, 1, 70, "70", false,
-     Sp::None},
+    {"CPUTempVentola", Int, Slot::CPUTempVentola, &S::CPUTempVentola, 1, 80, "75", false, Sp::None},
+    {"CPUPercVentola", Int, Slot::CPUPercVentola, &S::CPUPercVentola, 1, 70, "70", false, Sp::None},
     {"ChunkTime", Float, Slot::ChunkTime, kNone, 1, 10.0, "", false, Sp::ChunkTime},
-    {"BufferingTime", Float, Slot::BufferingTime, kNone, 1, 100.0, "", false,
-     Sp::BufferingTime},
+    {"BufferingTime", Float, Slot::BufferingTime, kNone, 1, 100.0, "", false, Sp::BufferingTime},
     {"FANmode", Char, Slot::FANmode, &S::FANmode, 1, 0, "0", false, Sp::None},
     {"ViewType", Char, Slot::ViewType, &S::ViewType, 1, 1, "1", false, Sp::None},
     {"ViewTX", Char, Slot::ViewTX, &S::ViewTX, 1, 0, "0", false, Sp::None},
@@ -184,7 +177,9 @@ bool hasNumeric(const SetupKey& row) {
   return !std::holds_alternative<std::monostate>(row.numeric);
 }
 
-char charBase(const SetupKey& row) { return row.special == Sp::NumAntenna ? '1' : '0'; }
+char charBase(const SetupKey& row) {
+  return row.special == Sp::NumAntenna ? '1' : '0';
+}
 
 // The number a scaled or plain int key has in the file. Rounded, not truncated: a value
 // such as 1.15 held as a double would otherwise drift one step down at every write.
@@ -203,8 +198,12 @@ void applyChar(Works& works, const SetupKey& row, std::string_view value) {
   if (row.special == Sp::AutoTuneMaxCicli) number = std::clamp(number, 0, 4);
   if (hasNumeric(row)) storeNumeric(works, row.numeric, number);
   switch (row.special) {
-    case Sp::EnableFFT: text.setFlag(Slot::EnableFFT2, c); break;
-    case Sp::Enable1600: text.setFlag(Slot::EnableFFT2, '1'); break;
+    case Sp::EnableFFT:
+      text.setFlag(Slot::EnableFFT2, c);
+      break;
+    case Sp::Enable1600:
+      text.setFlag(Slot::EnableFFT2, '1');
+      break;
     case Sp::WTenable:
     case Sp::WTposition: {
       const int bits = row.special == Sp::WTenable ? kWaterfallShown : kWaterfallAbove;
@@ -212,7 +211,8 @@ void applyChar(Works& works, const SetupKey& row, std::string_view value) {
       if (c == '0') works.set.waterfallFlags.fetch_and(~bits);
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -240,7 +240,8 @@ void applyInt(Works& works, const SetupKey& row, std::string_view value) {
     case Sp::MAXbank:
       v = std::clamp(v, 1, 20);  // banks 20 and above would share one file
       break;
-    default: break;
+    default:
+      break;
   }
   if (row.key == "TUNEenabled" || row.key == "TUNEpttout") v = static_cast<uint8_t>(v);
   storeNumeric(works, row.numeric, static_cast<double>(v) / row.scale);
@@ -268,9 +269,15 @@ void applyFloat(Works& works, const SetupKey& row, std::string_view value) {
 
 void applyValue(Works& works, const SetupKey& row, std::string_view value) {
   switch (row.kind) {
-    case Char: applyChar(works, row, value); break;
-    case Int: applyInt(works, row, value); break;
-    case Float: applyFloat(works, row, value); break;
+    case Char:
+      applyChar(works, row, value);
+      break;
+    case Int:
+      applyInt(works, row, value);
+      break;
+    case Float:
+      applyFloat(works, row, value);
+      break;
     case Text:
       if (row.special == Sp::Passphrase) {
         works.set.Passphrase.set(value);
@@ -303,10 +310,18 @@ void logValues(const Works& works) {
     const int n = static_cast<int>(row.key.size());
     const char* k = row.key.data();
     switch (row.kind) {
-      case Char: logInfo("%.*s: -%c-", n, k, works.set.text.flag(row.slot)); break;
-      case Text: logInfo("%.*s: -%s-", n, k, textValue(works, row).c_str()); break;
-      case Int: logInfo("%.*s: -%lld-", n, k, fileInt(works, row)); break;
-      case Float: logInfo("%.*s: -%f-", n, k, static_cast<double>(works.set.text.real(row.slot))); break;
+      case Char:
+        logInfo("%.*s: -%c-", n, k, works.set.text.flag(row.slot));
+        break;
+      case Text:
+        logInfo("%.*s: -%s-", n, k, textValue(works, row).c_str());
+        break;
+      case Int:
+        logInfo("%.*s: -%lld-", n, k, fileInt(works, row));
+        break;
+      case Float:
+        logInfo("%.*s: -%f-", n, k, static_cast<double>(works.set.text.real(row.slot)));
+        break;
     }
   }
 }
@@ -332,7 +347,8 @@ void refreshSlots(Works& works) {
       case Float:
         text.setReal(row.slot, static_cast<float>(numericValue(works, row.numeric)));
         break;
-      case Text: break;
+      case Text:
+        break;
     }
   }
 }
@@ -343,10 +359,16 @@ std::string renderSetup(const Works& works) {
   for (const SetupKey& row : kSetupKeys) {
     out.append(row.key).append(": ");
     switch (row.kind) {
-      case Char: out += works.set.text.flag(row.slot); break;
-      case Text: out += textValue(works, row); break;
+      case Char:
+        out += works.set.text.flag(row.slot);
+        break;
+      case Text:
+        out += textValue(works, row);
+        break;
       // The whole number, also where the slot would cut it: memory is the master.
-      case Int: out += std::to_string(fileInt(works, row)); break;
+      case Int:
+        out += std::to_string(fileInt(works, row));
+        break;
       case Float:
         std::snprintf(number, sizeof number, "%f",
                       static_cast<double>(works.set.text.real(row.slot)));
@@ -367,8 +389,7 @@ void clampLimit(std::atomic<float>& limit, int allowed) {
 
 // "A" and six random letters and digits.
 std::string newPassphrase() {
-  static constexpr char kChars[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device device;
   std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
   std::string pass = "A";
@@ -467,7 +488,10 @@ void InitVar_Default(Works& works) {
   readSetup(works);
   VerifyTemperature(works);
   if (hooks.DeleteErrore != nullptr) {
-    for (int error : {0, 2, 21, 22, 23, 24}) hooks.DeleteErrore(works, error);
+    for (Err error : {Err::Temp1Recovered, Err::Temp1Alarm, Err::Temp2Recovered, Err::Temp2Alarm,
+                      Err::Temp1Warning, Err::Temp2Warning}) {
+      hooks.DeleteErrore(works, error);
+    }
   }
   if (hooks.InitMicroCmd != nullptr) hooks.InitMicroCmd(works);
   if (hooks.LoadAllBankTable != nullptr) hooks.LoadAllBankTable(works, works.set.NumBanco);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "core/settings.h"
 #include "core/works.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -15,8 +16,13 @@ using platform::ThreadScheduling;
 const std::array<ThreadRow, kThreadCount> kThreadTable = {{
     {ThreadId::GPIO, "GPIO", Slot::EnableGPIO, ThreadScheduling{99, 0}, nullptr,
      "Communicator joined GPIO end", 0},
-    {ThreadId::Linear, "Linear", Slot::EnableLinear, {}, nullptr,
-     "Communicator joined Linear end", 0},
+    {ThreadId::Linear,
+     "Linear",
+     Slot::EnableLinear,
+     {},
+     nullptr,
+     "Communicator joined Linear end",
+     0},
     {ThreadId::LoadThread, "LoadThread", Slot::None, {}, nullptr, nullptr, 0},
     {ThreadId::LANInfoThread, "LANInfoThread", Slot::None, {}, nullptr, nullptr, 0},
     {ThreadId::AggFWThread, "AggFWThread", Slot::None, {}, nullptr, nullptr, 0},
@@ -27,18 +33,23 @@ const std::array<ThreadRow, kThreadCount> kThreadTable = {{
      "Communicator joined Serial end", 8},
     {ThreadId::th_scrivi, "th_scrivi", Slot::EnableWrite, ThreadScheduling{0, 50},
      "Th_scrivi start\n", "Communicator joined Spi end", 5},
-    {ThreadId::th_leggi, "th_leggi", Slot::EnableRead, ThreadScheduling{0, 40},
-     "Th_leggi start\n", "Communicator joined Touch end", 4},
-    {ThreadId::Cat, "Cat", Slot::EnableCAT, {}, "Cat.c start\n", "Communicator joined Cat end",
+    {ThreadId::th_leggi, "th_leggi", Slot::EnableRead, ThreadScheduling{0, 40}, "Th_leggi start\n",
+     "Communicator joined Touch end", 4},
+    {ThreadId::Cat, "Cat", Slot::EnableCAT, {}, "Cat.c start\n", "Communicator joined Cat end", 0},
+    {ThreadId::PEXRead, "PEXRead", Slot::EnableFFT, {}, nullptr, "Communicator joined FFT end", 0},
+    {ThreadId::CatSerial,
+     "CatSerial",
+     Slot::catSerialEnable,
+     {},
+     nullptr,
+     "Communicator joined CatSerial end",
      0},
-    {ThreadId::PEXRead, "PEXRead", Slot::EnableFFT, {}, nullptr, "Communicator joined FFT end",
-     0},
-    {ThreadId::CatSerial, "CatSerial", Slot::catSerialEnable, {}, nullptr,
-     "Communicator joined CatSerial end", 0},
     {ThreadId::timer, "timer", Slot::EnableTime, {}, nullptr, "Communicator joined Time end", 0},
 }};
 
-const ThreadRow& threadRow(ThreadId id) { return kThreadTable[static_cast<size_t>(id)]; }
+const ThreadRow& threadRow(ThreadId id) {
+  return kThreadTable[static_cast<size_t>(id)];
+}
 
 void ThreadSet::setBody(ThreadId id, ThreadBody body) {
   std::scoped_lock lock(mutex_);
@@ -60,8 +71,8 @@ platform::Thread::StartResult ThreadSet::start(ThreadId id, Works& works) {
   const ThreadBody body = bodies_[index(id)];
   platform::Thread& thread = threads_[index(id)];
   if (body == nullptr || thread.joinable()) return {};
-  return thread.start(threadRow(id).name, [body, &works] { body(works); },
-                      threadRow(id).scheduling);
+  return thread.start(
+      threadRow(id).name, [body, &works] { body(works); }, threadRow(id).scheduling);
 }
 
 bool ThreadSet::join(ThreadId id) {
@@ -84,8 +95,8 @@ bool startTableThread(Works& works, ThreadId id) {
   if (!result.started) return false;
   if (row.startMessage != nullptr) platform::trace("%s", row.startMessage);
   if (row.scheduling.roundRobinPriority != 0 && result.scheduleError != 0) {
-    platform::logError("pthread_setschedparam pthread %d failed Error %d errno %d",
-                       row.scheduleTag, result.scheduleError, result.scheduleErrno);
+    platform::logError("pthread_setschedparam pthread %d failed Error %d errno %d", row.scheduleTag,
+                       result.scheduleError, result.scheduleErrno);
   }
   return true;
 }
@@ -97,21 +108,33 @@ bool restartTableThread(Works& works, ThreadId id) {
   return startTableThread(works, id);
 }
 
-int StartThreadLinear(Works& works) { return startTableThread(works, ThreadId::Linear), 0; }
+int StartThreadLinear(Works& works) {
+  return startTableThread(works, ThreadId::Linear), 0;
+}
 int StartThreadLANinfo(Works& works) {
   return startTableThread(works, ThreadId::LANInfoThread), 0;
 }
-int StartThreadSoket(Works& works) { return startTableThread(works, ThreadId::Wsocket), 0; }
-int StartThreadPEX(Works& works) { return startTableThread(works, ThreadId::Serial), 0; }
+int StartThreadSoket(Works& works) {
+  return startTableThread(works, ThreadId::Wsocket), 0;
+}
+int StartThreadPEX(Works& works) {
+  return startTableThread(works, ThreadId::Serial), 0;
+}
 int StartThreadCATserial(Works& works) {
   return startTableThread(works, ThreadId::CatSerial), 0;
 }
-int StartThreadAudioRead(Works& works) { return startTableThread(works, ThreadId::th_leggi), 0; }
+int StartThreadAudioRead(Works& works) {
+  return startTableThread(works, ThreadId::th_leggi), 0;
+}
 int StartThreadAudioWrite(Works& works) {
   return startTableThread(works, ThreadId::th_scrivi), 0;
 }
-int StartThreadCAT(Works& works) { return startTableThread(works, ThreadId::Cat), 0; }
-int StartPexReadFFT(Works& works) { return startTableThread(works, ThreadId::PEXRead), 0; }
+int StartThreadCAT(Works& works) {
+  return startTableThread(works, ThreadId::Cat), 0;
+}
+int StartPexReadFFT(Works& works) {
+  return startTableThread(works, ThreadId::PEXRead), 0;
+}
 
 namespace {
 struct RemoteThread {
@@ -142,7 +165,9 @@ int ExitThreadRemote(Works& works) {
   for (const RemoteThread& remote : kRemoteThreads) works.set.text.setFlag(remote.flag, '0');
   platform::sleepMs(500);
   if (works.core.hooks.DeleteErrore != nullptr) {
-    for (int error : {9, 10, 5, 20}) works.core.hooks.DeleteErrore(works, error);
+    for (Err error : {Err::AudioRead, Err::AudioWrite, Err::RemoteUsb, Err::RemoteCat}) {
+      works.core.hooks.DeleteErrore(works, error);
+    }
   }
   writeSetup(works);
   platform::trace(">>>>>>>>>>>>>>>>>>>>>>>>> REMOTE STOP \n");
@@ -157,7 +182,7 @@ void LoadThread(Works& works) {
     std::snprintf(text, sizeof text, "Loading ...%2d", count);
     if (count == 5 && !loaderSent) {
       loaderSent = true;
-      CmandoTinyconAttesaStato(works, 181);
+      CmandoTinyconAttesaStato(works, TinyCode::Loading);
     }
     if (works.core.hooks.showLoading != nullptr) works.core.hooks.showLoading(works, text);
     platform::trace("Time %s..\n", text);
@@ -184,15 +209,15 @@ bool waitMailboxEmpty(Works& works) {
 }
 }  // namespace
 
-void CmandoTinyconAttesaStato(Works& works, uint8_t code) {
+void CmandoTinyconAttesaStato(Works& works, TinyCode code) {
   // The controller is sent each command twice.
   for (int i = 0; i < 2; ++i) {
     if (!waitMailboxEmpty(works)) break;
-    works.core.tinyCommand = code;
+    works.core.tinyCommand = tinyByte(code);
   }
   if (!waitMailboxEmpty(works)) {
     works.core.tinyCommand = 0;
-    platform::logError("power controller did not take command %d", code);
+    platform::logError("power controller did not take command %d", tinyByte(code));
     return;
   }
   platform::trace("CmandoTinyconAttesaStato stato: ...%x\n", works.core.tinyStatus.load());

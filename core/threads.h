@@ -4,22 +4,15 @@
 
 #include <array>
 #include <cstdint>
-#include <mutex>
 
 #include "core/setup_text.h"
+#include "core/thread_set.h"
 #include "platform/thread.h"
+#include "ui/ui_state.h"
 
 namespace corvid {
 
 struct Works;
-
-enum class ThreadId : uint8_t {
-  GPIO, Linear, LoadThread, LANInfoThread, AggFWThread, keyb, Wsocket, Serial, th_scrivi,
-  th_leggi, Cat, PEXRead, CatSerial, timer, Count,
-};
-inline constexpr size_t kThreadCount = static_cast<size_t>(ThreadId::Count);
-
-using ThreadBody = void (*)(Works&);
 
 struct ThreadRow {
   ThreadId id;
@@ -37,30 +30,9 @@ const ThreadRow& threadRow(ThreadId id);
 
 // The order of the joins at shutdown.
 inline constexpr std::array<ThreadId, 11> kJoinOrder = {
-    ThreadId::keyb, ThreadId::PEXRead, ThreadId::th_leggi, ThreadId::th_scrivi,
-    ThreadId::Wsocket, ThreadId::Cat, ThreadId::CatSerial, ThreadId::Serial,
-    ThreadId::Linear, ThreadId::timer, ThreadId::GPIO,
-};
-
-// Thread bodies come from the subsystems that own them; a thread whose body is not
-// part of this program is never started. Safe to use from any thread.
-class ThreadSet {
- public:
-  void setBody(ThreadId id, ThreadBody body);
-  bool hasBody(ThreadId id) const;
-  // Started and not yet joined.
-  bool started(ThreadId id) const;
-  // Starts the body with works; started is false when there is no body or it is
-  // already running.
-  platform::Thread::StartResult start(ThreadId id, Works& works);
-  // Waits for the thread; false when it was not started.
-  bool join(ThreadId id);
-
- private:
-  static size_t index(ThreadId id) { return static_cast<size_t>(id); }
-  mutable std::mutex mutex_;
-  std::array<ThreadBody, kThreadCount> bodies_{};
-  std::array<platform::Thread, kThreadCount> threads_;
+    ThreadId::keyb,    ThreadId::PEXRead, ThreadId::th_leggi,  ThreadId::th_scrivi,
+    ThreadId::Wsocket, ThreadId::Cat,     ThreadId::CatSerial, ThreadId::Serial,
+    ThreadId::Linear,  ThreadId::timer,   ThreadId::GPIO,
 };
 
 // Starts a thread of the table if its flag is '1' (or it has none), with its scheduling
@@ -91,7 +63,7 @@ void LoadThread(Works& works);
 
 // Hands one command byte to the power controller through the tinyCommand mailbox
 // (twice, as the controller expects) and waits until the GPIO thread has sent it.
-void CmandoTinyconAttesaStato(Works& works, uint8_t code);
+void CmandoTinyconAttesaStato(Works& works, TinyCode code);
 
 // Joins the started threads in shutdown order and logs each join.
 void joinThreads(Works& works);

@@ -6,7 +6,7 @@
 #include "atu/atu_state.h"
 #include "bands/bands_state.h"
 #include "core/core_state.h"
-#include "core/settings.h"
+#include "core/settings_state.h"
 #include "errors/errors_state.h"
 #include "gfx/gfx_state.h"
 #include "remote/remote_state.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "amp/link.h"
+#include "core/threads.h"
 #include "core/works.h"
 #include "platform/log.h"
 
@@ -13,35 +13,62 @@ using platform::trace;
 namespace {
 
 struct ErrorRow {
-  int number;
+  Err error;
   const char* title;
   const char* detail;
   uint8_t flags;
 };
 
-constexpr ErrorRow kErrorTable[] = {
-    {0, "1-High", "temperature", 2},    {1, "HI SWR", "error", 3},
-    {2, "1-High", "temperature", 1},    {3, "PWR IN", "error", 3},
-    {4, "Comm", "warn ", 4},            {5, "Remote warn", "Usb", 4},
-    {6, "Audio", "not found", 4},       {7, "PEX mode", "not activated", 4},
-    {8, "PEX EXTIO", "warning", 4},     {9, "Audio read", "warning", 0},
-    {10, "Audio write", "warning", 0},  {11, "Web socket", "warning", 0},
-    {12, "Auto Tune", "timeout", 4},    {13, "Auto Tune", "SWR warning", 4},
-    {14, "Auto Tune", "PEX aborts", 4}, {15, "Error", "---", 3},
-    {16, "Micro Reset", "warning", 4},  {17, "CMD not", "available", 4},
-    {18, "Auto Tune", "Max SWR", 4},    {19, "Band warn", "StdBy", 6},
-    {20, "Remote warn", "Cat", 4},      {21, "2-High", "temperature", 2},
-    {22, "2-High", "temperature", 1},   {23, "2-Warning", "temperature", 2},
-    {24, "2-Warning", "temperature", 2}, {25, "Error Open", "", 1},
-    {26, "Error", "Soket Close", 1},    {27, "Auto Tune", "Low Pwr", 2},
+// In number order, one row per error.
+constexpr ErrorRow kErrorTable[kErrorCount] = {
+    {Err::Temp1Recovered, "1-High", "temperature", 2},
+    {Err::HighSwr, "HI SWR", "error", 3},
+    {Err::Temp1Alarm, "1-High", "temperature", 1},
+    {Err::InputPower, "PWR IN", "error", 3},
+    {Err::Comm, "Comm", "warn ", 4},
+    {Err::RemoteUsb, "Remote warn", "Usb", 4},
+    {Err::AudioMissing, "Audio", "not found", 4},
+    {Err::PexModeOff, "PEX mode", "not activated", 4},
+    {Err::ExtIoLost, "PEX EXTIO", "warning", 4},
+    {Err::AudioRead, "Audio read", "warning", 0},
+    {Err::AudioWrite, "Audio write", "warning", 0},
+    {Err::WebSocket, "Web socket", "warning", 0},
+    {Err::TuneTimeout, "Auto Tune", "timeout", 4},
+    {Err::TuneSwrWarning, "Auto Tune", "SWR warning", 4},
+    {Err::TunePexAbort, "Auto Tune", "PEX aborts", 4},
+    {Err::AmpAlarm, "Error", "---", 3},
+    {Err::MicroReset, "Micro Reset", "warning", 4},
+    {Err::CmdNotAvailable, "CMD not", "available", 4},
+    {Err::TuneMaxSwr, "Auto Tune", "Max SWR", 4},
+    {Err::BandStandby, "Band warn", "StdBy", 6},
+    {Err::RemoteCat, "Remote warn", "Cat", 4},
+    {Err::Temp2Recovered, "2-High", "temperature", 2},
+    {Err::Temp2Alarm, "2-High", "temperature", 1},
+    {Err::Temp1Warning, "2-Warning", "temperature", 2},
+    {Err::Temp2Warning, "2-Warning", "temperature", 2},
+    {Err::ExtIoPortOpen, "Error Open", "", 1},
+    {Err::SocketClosed, "Error", "Soket Close", 1},
+    {Err::TuneLowPower, "Auto Tune", "Low Pwr", 2},
 };
+static_assert([] {
+  for (int i = 0; i < kErrorCount; ++i) {
+    if (errorNumber(kErrorTable[i].error) != i) return false;
+  }
+  return true;
+}());
 
 constexpr size_t kTextMax = 29;
 
-bool valid(int number) { return number >= 0 && number < kErrorCount; }
+bool valid(Err error) {
+  return errorNumber(error) >= 0 && errorNumber(error) < kErrorCount;
+}
 
-bool listedLocked(const ErrorRegistry& r, int number) {
-  return std::find(r.list.begin(), r.list.end(), number) != r.list.end();
+size_t slot(Err error) {
+  return static_cast<size_t>(errorNumber(error));
+}
+
+bool listedLocked(const ErrorRegistry& r, Err error) {
+  return std::find(r.list.begin(), r.list.end(), error) != r.list.end();
 }
 
 // Deletes every listed error whose flags match (all when mask is 0), printing each.
@@ -49,9 +76,10 @@ void deleteWhere(Works& works, uint8_t mask) {
   ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
   for (size_t i = 0; i < r.list.size();) {
-    const int n = r.list[i];
-    if ((mask == 0 || (r.info[static_cast<size_t>(n)].flags & mask) != 0) && n != 25) {
-      trace("Del temp err: %i (%i , %i)\n", n, static_cast<int>(i), static_cast<int>(r.list.size()));
+    const Err e = r.list[i];
+    if ((mask == 0 || (r.info[slot(e)].flags & mask) != 0) && e != Err::ExtIoPortOpen) {
+      trace("Del temp err: %i (%i , %i)\n", errorNumber(e), static_cast<int>(i),
+            static_cast<int>(r.list.size()));
       r.list.erase(r.list.begin() + static_cast<long>(i));
     } else {
       ++i;
@@ -70,43 +98,43 @@ void initErrorTable(Works& works) {
   const std::string port = works.set.text.text(Slot::SerPort);
   std::scoped_lock lock(r.mutex);
   for (const ErrorRow& row : kErrorTable) {
-    ErrorInfo& info = r.info[static_cast<size_t>(row.number)];
+    ErrorInfo& info = r.info[slot(row.error)];
     info.flags = row.flags;
     info.title = row.title;
-    info.detail = row.number == 25 ? port.substr(0, kTextMax) : row.detail;
+    info.detail = row.error == Err::ExtIoPortOpen ? port.substr(0, kTextMax) : row.detail;
   }
 }
 
-void setErrorDetail(Works& works, int number, std::string_view detail) {
-  if (!valid(number)) return;
+void setErrorDetail(Works& works, Err error, std::string_view detail) {
+  if (!valid(error)) return;
   ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
-  r.info[static_cast<size_t>(number)].detail = std::string(detail.substr(0, kTextMax));
+  r.info[slot(error)].detail = std::string(detail.substr(0, kTextMax));
 }
 
-ErrorInfo errorInfo(const Works& works, int number) {
-  if (!valid(number)) return {};
+ErrorInfo errorInfo(const Works& works, Err error) {
+  if (!valid(error)) return {};
   const ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
-  return r.info[static_cast<size_t>(number)];
+  return r.info[slot(error)];
 }
 
-std::vector<int> listedErrors(const Works& works) {
+std::vector<Err> listedErrors(const Works& works) {
   const ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
   return r.list;
 }
 
-void AddErrore(Works& works, int number) {
-  if (!valid(number) || (works.errors.errorsMuted.load() & 1) != 0) return;
+void AddErrore(Works& works, Err error) {
+  if (!valid(error) || (works.errors.errorsMuted.load() & 1) != 0) return;
   ErrorRegistry& r = works.errors.registry;
   uint8_t flags;
   {
     std::scoped_lock lock(r.mutex);
-    if (listedLocked(r, number)) return;
-    r.list.push_back(number);
-    trace("Add: N: %i err:%i\n", static_cast<int>(r.list.size()), number);
-    flags = r.info[static_cast<size_t>(number)].flags;
+    if (listedLocked(r, error)) return;
+    r.list.push_back(error);
+    trace("Add: N: %i err:%i\n", static_cast<int>(r.list.size()), errorNumber(error));
+    flags = r.info[slot(error)].flags;
   }
   std::atomic<uint8_t>& actions = works.errors.errorActions;
   if ((flags & kErrorProtection) != 0 && (actions.load() & kActionRecovery) == 0) {
@@ -117,41 +145,52 @@ void AddErrore(Works& works, int number) {
   }
 }
 
-void DeleteErrore(Works& works, int number) {
-  if (number == 25) return;  // the EXT IO port error stays for the whole run
+void DeleteErrore(Works& works, Err error) {
+  if (error == Err::ExtIoPortOpen) return;  // the EXT IO port error stays for the whole run
   ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
-  const auto it = std::find(r.list.begin(), r.list.end(), number);
+  const auto it = std::find(r.list.begin(), r.list.end(), error);
   if (it == r.list.end()) return;
   r.list.erase(it);
-  trace("Del ERROR: N: %i err:%i\n", static_cast<int>(r.list.size()), number);
+  trace("Del ERROR: N: %i err:%i\n", static_cast<int>(r.list.size()), errorNumber(error));
 }
 
-int ExistError(const Works& works, int number) {
+int ExistError(const Works& works, Err error) {
   const ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
-  return listedLocked(r, number) ? 1 : 0;
+  return listedLocked(r, error) ? 1 : 0;
 }
 
-int ExistAnError(const Works& works) {
+std::optional<Err> ExistAnError(const Works& works) {
   const ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
-  return r.list.empty() ? -1 : r.list.front();
+  if (r.list.empty()) return std::nullopt;
+  return r.list.front();
 }
 
-int newestError(const Works& works) {
+std::optional<Err> newestError(const Works& works) {
   const ErrorRegistry& r = works.errors.registry;
   std::scoped_lock lock(r.mutex);
-  return r.list.empty() ? -1 : r.list.back();
+  if (r.list.empty()) return std::nullopt;
+  return r.list.back();
 }
 
-void VerifyWarningTemporanei(Works& works) { deleteWhere(works, kErrorTemporary); }
+bool isOverTemperature(Err error) {
+  return error == Err::Temp1Alarm || error == Err::Temp2Alarm || error == Err::Temp1Warning ||
+         error == Err::Temp2Warning;
+}
 
-void VerifyWarningTemporaneiDopoResetBias(Works& works) { deleteWhere(works, 0); }
+void VerifyWarningTemporanei(Works& works) {
+  deleteWhere(works, kErrorTemporary);
+}
+
+void VerifyWarningTemporaneiDopoResetBias(Works& works) {
+  deleteWhere(works, 0);
+}
 
 int VerifyError(const Works& works) {
-  for (int n : listedErrors(works)) {
-    if (n != 2 && n != 22 && n != 23 && n != 24) return 1;
+  for (Err e : listedErrors(works)) {
+    if (!isOverTemperature(e)) return 1;
   }
   return 0;
 }
@@ -162,10 +201,10 @@ int GPIO_Errori(Works& works) {
     GestErrore(works);
     return 1;
   }
-  const int oldest = ExistAnError(works);
-  if (oldest < 0) return 0;
+  const std::optional<Err> oldest = ExistAnError(works);
+  if (!oldest) return 0;
   GestErroreRemote(works);
-  if (oldest == 2 || oldest == 22 || oldest == 23 || oldest == 24) {
+  if (isOverTemperature(*oldest)) {
     trace("----------> 2- ERRORI!!\n");
     return 0;
   }
@@ -176,9 +215,9 @@ int GPIO_Errori(Works& works) {
 
 void GestErrore(Works& works) {
   trace(">>> ERRORI: GestErrore\n");
-  if (ExistError(works, 16)) {
-    InitMicroCmd(works);
-    DeleteErrore(works, 16);
+  if (ExistError(works, Err::MicroReset)) {
+    if (works.errors.hooks.InitMicroCmd != nullptr) works.errors.hooks.InitMicroCmd(works);
+    DeleteErrore(works, Err::MicroReset);
     trace("DELETE Err RESET MICRO\n");
   }
   const uint8_t actions = works.errors.errorActions.load();
@@ -190,7 +229,7 @@ void GestErrore(Works& works) {
   } else if ((actions & kActionTemporary) != 0) {
     VerifyWarningTemporanei(works);
     clearAction(works, kActionTemporary);
-  } else if (ExistAnError(works) >= 0) {
+  } else if (ExistAnError(works)) {
     trace(">>> ERRORI2: VerificaEsistonoErrori\n");
     VerificaEsistonoErrori(works);
   }
@@ -228,28 +267,33 @@ void GestErroreRemote(Works& works) {
 }
 
 void ResetBiasCmd(Works& works) {
+  // The recovery commands go straight into the link's queue: the link itself sits above
+  // the registry and raises its errors here.
+  CommandQueue& queue = works.amp.cmdQueue;
   const uint8_t alarms = works.amp.alarmBits.load();
   if (alarms != 0 || (works.amp.statusB.load() & 0x02) != 0) {
-    IncPNTIn_CMDLinear(CmdCP, works);
+    queue.push(CmdCP);
     trace(">>> ERRORI: RESET Protezione AMPL!\n");
   }
-  if ((alarms & 0x80) != 0) InitMicroCmd(works);
-  IncPNTIn_CMDLinear(CmdMP0, works);
-  IncPNTIn_CMDLinear(works.amp.ampBypass.load() != 0 ? CmdAB1 : CmdAB0, works);
-  IncPNTIn_CMDLinear(CmdATstep, works);
+  if ((alarms & 0x80) != 0 && works.errors.hooks.InitMicroCmd != nullptr) {
+    works.errors.hooks.InitMicroCmd(works);
+  }
+  queue.push(CmdMP0);
+  queue.push(works.amp.ampBypass.load() != 0 ? CmdAB1 : CmdAB0);
+  queue.push(CmdATstep);
 }
 
 void VerificaEsistonoErrori(Works& works) {
-  const int oldest = ExistAnError(works);
-  if (oldest < 0) return;
-  trace("FOUND ERR: %d \n", oldest);
+  const std::optional<Err> oldest = ExistAnError(works);
+  if (!oldest) return;
+  trace("FOUND ERR: %d \n", errorNumber(*oldest));
   ResetBiasCmd(works);
   deleteWhere(works, 0);
 }
 
 void ClearDisplayError(Works& works) {
   works.errors.errorActions.fetch_or(kActionDisplayCleared);
-  for (int n : {12, 13, 14}) DeleteErrore(works, n);
+  for (Err e : {Err::TuneTimeout, Err::TuneSwrWarning, Err::TunePexAbort}) DeleteErrore(works, e);
   trace(" -->reset protezione %c\n", static_cast<char>(works.amp.statusB.load()));
 }
 
@@ -261,7 +305,7 @@ void GestErroreSerial(Works& works) {
     VerifyWarningTemporanei(works);
     clearAction(works, kActionTemporary);
   }
-  if (ExistAnError(works) >= 0) VerificaEsistonoErrori(works);
+  if (ExistAnError(works)) VerificaEsistonoErrori(works);
   works.atu.lastBandApplied = -1;
 }
 

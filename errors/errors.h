@@ -3,6 +3,7 @@
 // handling with the amplifier's protection recovery.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,18 +14,22 @@ namespace corvid {
 
 struct Works;
 
-// Fills the records with the error table (the detail of 25 is the SerPort setting).
+// Fills the records with the error table (the detail of ExtIoPortOpen is the SerPort
+// setting).
 void initErrorTable(Works& works);
-void setErrorDetail(Works& works, int number, std::string_view detail);
-ErrorInfo errorInfo(const Works& works, int number);
-// The listed numbers, oldest first.
-std::vector<int> listedErrors(const Works& works);
+void setErrorDetail(Works& works, Err error, std::string_view detail);
+ErrorInfo errorInfo(const Works& works, Err error);
+// The listed errors, oldest first.
+std::vector<Err> listedErrors(const Works& works);
 
-void AddErrore(Works& works, int number);
-void DeleteErrore(Works& works, int number);
-int ExistError(const Works& works, int number);
-int ExistAnError(const Works& works);  // the oldest listed number, or -1
-int newestError(const Works& works);   // the newest listed number, or -1
+void AddErrore(Works& works, Err error);
+void DeleteErrore(Works& works, Err error);
+int ExistError(const Works& works, Err error);        // 1 when listed
+std::optional<Err> ExistAnError(const Works& works);  // the oldest listed error
+std::optional<Err> newestError(const Works& works);
+// An alarm or warning of a sensor that is still too hot: only cooling ends it, the reset
+// key does not.
+bool isOverTemperature(Err error);
 
 void VerifyWarningTemporanei(Works& works);
 void VerifyWarningTemporaneiDopoResetBias(Works& works);

@@ -19,29 +19,11 @@
 #include <mutex>
 #include <span>
 
-#include "platform/framebuffer.h"
+#include "gfx/gfx_state.h"
 
 namespace corvid {
 
 struct Works;
-
-struct FrameBuffer {
-  uint32_t width = 0;          // xres
-  uint32_t height = 0;         // yres
-  uint32_t size = 0;           // bytes of one whole image
-  uint32_t lineLength = 0;     // xres x bytesPerPixel (the driver's own is not asked for)
-  uint32_t bytesPerPixel = 0;  // 1, 2, 3 or 4
-  std::span<uint8_t> screen;   // the visible memory: the device mapping
-  std::unique_ptr<uint8_t[]> back;        // the frame being composed
-  std::unique_ptr<uint8_t[]> background;  // the static picture of the current screen
-  std::mutex frameLock;                   // held by every call that touches the images
-
-  platform::FramebufferDevice device;     // owns the mapping behind screen
-  std::unique_ptr<uint8_t[]> ownScreen;   // the visible memory of an in-memory record
-
-  std::span<uint8_t> backBytes() const { return {back.get(), size}; }
-  std::span<uint8_t> backgroundBytes() const { return {background.get(), size}; }
-};
 
 // Bytes per pixel for the bits per pixel of a mode; 0 for a format that is refused.
 uint32_t bytesPerPixelFor(uint32_t bitsPerPixel);
@@ -62,14 +44,13 @@ void fbSetBack(FrameBuffer* fb);  // background -> back
 void DrawHorizontalLine(int x_start, int y, int x_end, uint8_t R, uint8_t G, uint8_t B,
                         FrameBuffer* fb);
 // A straight line including both end points; nothing when they coincide.
-void DrawLine(int x0, int y0, int x1, int y1, uint8_t R, uint8_t G, uint8_t B,
-              FrameBuffer* fb);
+void DrawLine(int x0, int y0, int x1, int y1, uint8_t R, uint8_t G, uint8_t B, FrameBuffer* fb);
 // The outline of the rectangle (x1, y1)-(x2, y2) into the back buffer of works.
 void DrawRect(Works& works, int x1, int y1, int x2, int y2, uint8_t R, uint8_t G, uint8_t B);
 // Fills the box spanned by the two corners from packed 3-byte pixels already in the
 // device's byte order (blue, green, red), row after row; with topDown false the first
 // source row lands at the bottom. 4 bytes per pixel only.
-void DrawVect(int x_a, int y_a, int x_b, int y_b, FrameBuffer* fb,
-              std::span<const uint8_t> pixels, bool topDown);
+void DrawVect(int x_a, int y_a, int x_b, int y_b, FrameBuffer* fb, std::span<const uint8_t> pixels,
+              bool topDown);
 
 }  // namespace corvid

@@ -144,9 +144,4 @@ void CatSerial(Works& works) {
   poller.run();
 }
 
-void wireTrx(Works& works) {
-  works.core.threads.setBody(ThreadId::CatSerial, &CatSerial);
-  works.core.threads.setBody(ThreadId::Serial, &Serial);
-}
-
 }  // namespace corvid

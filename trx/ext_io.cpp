@@ -9,7 +9,6 @@
 #include <mutex>
 #include <string>
 
-#include "atu/atu.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "platform/clock.h"
@@ -362,7 +361,9 @@ bool ExtIoLink::keepRunning() const {
 void ExtIoLink::reportSilence(int where) {
   AmpState& amp = works_.amp;
   if (amp.commErrorHoldoff.load() != 0) return;
-  if (works_.bands.freqInterface.load() == 1) AddErrore(works_, 8);
+  if (works_.bands.freqInterface.load() == FreqInterface::ExtIo) {
+    AddErrore(works_, Err::ExtIoLost);
+  }
   amp.commErrorHoldoff = kCommErrorHoldoffMs;
   trace("---------------------------------------TIMEOUT EXT IO %d\n", where);
 }
@@ -478,7 +479,7 @@ void Serial(Works& works) {
   if (!opened.ok()) {
     logError("Unable to open device %s", device.c_str());
     trace("Serial: Unable to open device %s\n", device.c_str());
-    AddErrore(works, 25);
+    AddErrore(works, Err::ExtIoPortOpen);
     return;
   }
   platform::SerialPort& port = opened.value();

@@ -18,9 +18,6 @@ namespace corvid {
 
 struct Works;
 
-// Registers the bodies of the CatSerial and Serial threads.
-void wireTrx(Works& works);
-
 // ---- FT-817 serial CAT link ----
 
 // Read frequency and mode: four unused parameter bytes, then the opcode.

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "amp/amp.h"
-#include "atu/follow.h"
 #include "core/works.h"
 #include "gfx/framebuffer.h"
 #include "gfx/picture.h"
@@ -23,8 +22,6 @@ using platform::trace;
 
 namespace {
 
-constexpr int kMainScreen = 0;
-
 // Minutes before the screensaver, by SaveScreenIdx.
 constexpr int SaveScreen[6] = {5, 10, 20, 30, 60, 1};
 
@@ -32,16 +29,20 @@ struct SwrPoint {
   float swr;
   float position;
 };
-constexpr SwrPoint CONV_SWR[12] = {{1.0f, 0},  {1.5f, 11}, {2, 20},  {3, 30},  {4, 36},  {5, 40},
-                                   {6, 43},    {7, 45},    {8, 47},  {9, 48},  {10, 50}, {100, 60}};
+constexpr SwrPoint CONV_SWR[12] = {{1.0f, 0}, {1.5f, 11}, {2, 20}, {3, 30}, {4, 36},  {5, 40},
+                                   {6, 43},   {7, 45},    {8, 47}, {9, 48}, {10, 50}, {100, 60}};
 
 constexpr int kLeftX = 210;
 constexpr int kRightX = 590;
 constexpr int kMeterY = 260;
 
-std::time_t wallNow() { return std::time(nullptr); }
+std::time_t wallNow() {
+  return std::time(nullptr);
+}
 
-FrameBuffer* frame(Works& works) { return works.gfx.fb.get(); }
+FrameBuffer* frame(Works& works) {
+  return works.gfx.fb.get();
+}
 
 // Power as the meters write it: watts, or dBm when PowerUnits is set.
 std::string powerText(const Works& works, double watts) {
@@ -77,7 +78,9 @@ float CalcolaSWR(float swr) {
   return 60;
 }
 
-double ConvertW_to_dBm(double watts) { return 10 * std::log10(watts * 1000); }
+double ConvertW_to_dBm(double watts) {
+  return 10 * std::log10(watts * 1000);
+}
 
 Point needleTip(int cx, int cy, double v, int n) {
   const double theta = (0.24 - v * 0.48 / n) * 3.141692653;
@@ -108,27 +111,35 @@ void decayPeak(Works& works, PeakHold& peak, double d) {
 
 void SetWorkImg(Works& works) {
   const int view = works.set.ViewType.load();
-  if (works.ui.panelState.load() == kMainScreen && works.ui.hooks.setKeyLabel != nullptr) {
+  if (works.ui.panelState.load() == PanelState::Main) {
     char label[16];
     std::snprintf(label, sizeof label, "    %d", view);
-    works.ui.hooks.setKeyLabel(works, kMainScreen, 2, label);
+    works.ui.Novamenu.set(PanelState::Main, 6, 2, label);  // the view key
   }
   const bool large = works.amp.ampModel.load() == '1';
   switch (view) {
-    case 2: works.core.splashName.set(large ? "img3b" : "img3"); break;
-    case 4:
-    case 5:
+    case kViewSwr:
+      works.core.splashName.set(large ? "img3b" : "img3");
+      break;
+    case kViewSpectrum:
+    case kViewSpectrumZoom: {
+      const bool wide = view == kViewSpectrum;
       works.core.splashName.set("m5a");
-      works.spectrum.divX = view == 4 ? 16 : 8;
-      works.spectrum.span = view == 4 ? 160000 : 80000;
-      works.spectrum.xRangeEnd = view == 4 ? 854 : 427;
+      works.spectrum.divX = wide ? 16 : 8;
+      works.spectrum.span = wide ? 160000 : 80000;
+      works.spectrum.xRangeEnd = wide ? 854 : 427;
       works.set.waterfallFlags.fetch_or(0x80);  // the grid is rebuilt next cycle
       break;
-    default: works.core.splashName.set(large ? "img1b" : "img1"); break;
+    }
+    default:
+      works.core.splashName.set(large ? "img1b" : "img1");
+      break;
   }
   getPng(works);
   fbSetBack(frame(works));
-  if (works.bands.freqInterface.load() != 1) works.set.text.setFlag(Slot::extIoEnable, '0');
+  if (works.bands.freqInterface.load() != FreqInterface::ExtIo) {
+    works.set.text.setFlag(Slot::extIoEnable, '0');
+  }
 }
 
 int DisattivoScreenSave(Works& works) {
@@ -136,7 +147,7 @@ int DisattivoScreenSave(Works& works) {
   if (works.ui.screenSaverOn.load() == 0) return 0;
   works.ui.pageFlags = 0;
   SetWorkImg(works);
-  works.ui.panelState = kMainScreen;
+  works.ui.panelState = PanelState::Main;
   works.ui.screenSaverOn = 0;
   trace("----------> DISATTIVO SAVE SCREEN\n");
   return 1;
@@ -187,8 +198,10 @@ void drawMeters(Works& works, DisplayLoop& st) {
   drawNeedle(fb, kLeftX, fwd, nFwd, 255);
   const bool peakOn = works.set.EnablePwrPeak.load() == 1;
   if (peakOn) {
-    if (st.firstPeak) st.peakFwd.value = amp.fwdPeak.load();
-    else CalcolaPwrPeak(works, st.peakFwd, amp.fwdPeak.load());
+    if (st.firstPeak)
+      st.peakFwd.value = amp.fwdPeak.load();
+    else
+      CalcolaPwrPeak(works, st.peakFwd, amp.fwdPeak.load());
     drawNeedle(fb, kLeftX, std::min(st.peakFwd.value, large ? 120.0 : 60.0), nFwd, 0);
   }
   double right = 0;
@@ -198,7 +211,7 @@ void drawMeters(Works& works, DisplayLoop& st) {
   int valueX = 565;
   std::string value;
   switch (works.set.ViewType.load()) {
-    case 2: {
+    case kViewSwr: {
       const float swr = std::clamp(amp.swr.load(), 0.0f, 100.0f);
       right = CalcolaSWR(swr);
       n = works.ui.number_ofStep_meter_SWR;
@@ -210,7 +223,7 @@ void drawMeters(Works& works, DisplayLoop& st) {
       value = text;
       break;
     }
-    case 3:
+    case kViewInput:
       right = std::min<double>(amp.pwrIn.load(), 60);
       n = works.ui.number_ofStep_meter_PW;
       caption = "PWR IN";
@@ -225,8 +238,10 @@ void drawMeters(Works& works, DisplayLoop& st) {
   }
   drawNeedle(fb, kRightX, right, n, 255);
   if (peakOn) {
-    if (st.peakRight.value == 0 && st.firstPeak) st.peakRight.value = right;
-    else CalcolaPwrPeak(works, st.peakRight, right);
+    if (st.peakRight.value == 0 && st.firstPeak)
+      st.peakRight.value = right;
+    else
+      CalcolaPwrPeak(works, st.peakRight, right);
     drawNeedle(fb, kRightX, st.peakRight.value, n, 0);
   }
   st.firstPeak = false;
@@ -250,7 +265,7 @@ void displayCycle(Works& works, DisplayLoop& st) {
     const std::string text = "Error! " + works.amp.linkErrorText.get();
     putString(8, 100, 400, text.c_str(), 250, 250, 250, fb);
   } else if (failed == -1) {
-    ui.panelState = kMainScreen;
+    ui.panelState = PanelState::Main;
     SetWorkImg(works);
     works.amp.linkFailed = 0;
   }
@@ -292,7 +307,7 @@ void displayCycle(Works& works, DisplayLoop& st) {
       ReadCPUTemp(works);
       ReadDataOra(works);
     }
-    if (ui.pageFlags.load() != 1) {
+    if (ui.pageFlags.load() != kPageStatus) {
       const std::string top = works.ui.dateTimeText.get();
       putString(6, 780 - getStringSpace(6, top.c_str()), 17, top.c_str(), 255, 255, 255, fb);
     }
@@ -302,15 +317,10 @@ void displayCycle(Works& works, DisplayLoop& st) {
       SetWorkImg(works);
       ui.redrawWorkImg = 0;
     }
-    if (ui.hooks.LoadButtons != nullptr) ui.hooks.LoadButtons(works);
-    const int view = works.set.ViewType.load();
-    if (view <= 3 && ui.pageFlags.load() == 0) drawMeters(works, st);
-    if ((view == 4 || view == 5) && ui.pageFlags.load() == 0 && ui.hooks.drawSpectrum != nullptr) {
-      ui.hooks.drawSpectrum(works);
+    if (works.set.ViewType.load() <= kViewInput && ui.pageFlags.load() == 0) {
+      drawMeters(works, st);
     }
   }
-  // 13. The status frame to a remote client.
-  if (ui.hooks.sendStatus != nullptr) ui.hooks.sendStatus(works);
   // 14. Show the frame and wait.
   fbRealize(fb);
   platform::sleepFor(std::chrono::milliseconds(ui.frameDelay.load() / 1000));

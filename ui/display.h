@@ -6,7 +6,7 @@
 
 #include <ctime>
 
-#include "atu/follow.h"
+#include "ui/follow_cycle.h"
 
 namespace corvid {
 

@@ -62,6 +62,10 @@ double seconds() {
 }  // namespace
 
 void GPIO(Works& works) {
+  runGpio(works, &logKeyEvent);
+}
+
+void runGpio(Works& works, KeyHandler handler) {
   logInfo("GPIO operations start\n");
   GpioBlock::Error error;
   int mapResult = 0;
@@ -86,13 +90,13 @@ void GPIO(Works& works) {
   logInfo("GPIO loop start\n");
 
   Lines lines{*gpio};
-  PanelKeys keys;
+  PanelKeys keys(handler);
   PowerLinkSchedule schedule;
   while (works.core.running.load() != 0) {
     lines.set(1u << kAlivePin, true);
     lines.set(1u << kUpdatePin, (works.ui.serviceFlags.load() & 1) == 0);
     const uint8_t command = schedule.next(works);
-    if (command != 0xFF) {
+    if (command != kTinyIdle) {
       const uint8_t reply =
           gpio->exchange(command, [&](uint32_t pin, bool level) { lines.set(pin, level); });
       schedule.done(works, command, reply);

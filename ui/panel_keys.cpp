@@ -12,8 +12,12 @@ constexpr int kStable = 5;  // a change is taken at the sixth differing sample
 constexpr double kRepeatTime = 0.1;
 constexpr double kFastRepeatTime = 0.02;
 constexpr double kNoticeLead = 0.15;
-constexpr uint32_t kNoticeLongPress = 1u << 0;
 }  // namespace
+
+int logKeyEvent(Works&, int key, int heldMask) {
+  trace(heldMask != 0 ? "key %d long\n" : "key %d short\n", key);
+  return 0;
+}
 
 void PanelKeys::debounce(unsigned levels) {
   for (size_t k = 0; k < kKeys; ++k) {
@@ -43,15 +47,13 @@ void PanelKeys::events(Works& works, int key, double now) {
     inProgress_ |= bit;
   }
   if ((inProgress_ & bit) != 0 && down && (latched_ & bit) == 0) {
-    const double threshold = repeat_ < 1    ? works.set.TIME_LONG_PRESS.load()
+    const double threshold = repeat_ < 1     ? works.set.TIME_LONG_PRESS.load()
                              : repeat_ <= 14 ? kRepeatTime
                                              : kFastRepeatTime;
     const double elapsed = now - holdStart_;
     if (elapsed > threshold - kNoticeLead) works.ui.noticeFlags.fetch_or(kNoticeLongPress);
     if (elapsed > threshold) {
-      const auto decode = works.ui.hooks.DecodeTasto;
-      const int again = decode != nullptr ? decode(works, key, static_cast<int>(latched_ | bit))
-                                          : (trace("key %d long\n", key), 0);
+      const int again = handler_(works, key, static_cast<int>(latched_ | bit));
       if (again != 0) {
         holdStart_ = now;
         ++repeat_;
@@ -63,9 +65,7 @@ void PanelKeys::events(Works& works, int key, double now) {
   }
   if (accepted_[k] != seen_[k]) {
     if (!down && (latched_ & bit) == 0 && seen_[k] != -1) {
-      const auto decode = works.ui.hooks.DecodeTasto;
-      if (decode != nullptr) decode(works, key, 0);
-      else trace("key %d short\n", key);
+      handler_(works, key, 0);
     }
     seen_[k] = accepted_[k];
     if (!down) {
@@ -90,7 +90,7 @@ void PanelKeys::powerOff(Works& works, double now) {
   }
   if (state.load() == 3 && now - powerTimer_ >= 1.5) {
     trace("SHUT DOWN> SEND TINY CMD\n");
-    works.ui.tempflag_processextREMLOCOFF = 0x85;
+    works.ui.tempflag_processextREMLOCOFF = tinyByte(TinyCode::PowerOff);
     powerTimer_ = now;
   }
 }
@@ -122,10 +122,10 @@ void PanelKeys::pass(Works& works, unsigned levels, double now) {
 
 uint8_t PowerLinkSchedule::next(Works& works) {
   UiState& ui = works.ui;
-  if (ui.tinyTransfer.load() != 0xFF) return ui.tinyTransfer.load();
+  if (ui.tinyTransfer.load() != kTinyIdle) return ui.tinyTransfer.load();
   if (pollCountdown_ != 0) {
     --pollCountdown_;
-    return 0xFF;
+    return kTinyIdle;
   }
   pollCountdown_ = 200;
   clearsMailbox_ = false;
@@ -138,9 +138,10 @@ uint8_t PowerLinkSchedule::next(Works& works) {
     ui.tinyTransfer = command;
     clearsMailbox_ = true;
   } else {
-    static constexpr uint8_t kPoll[4] = {0xD1, 0xD2, 0xD3, 0xD0};
+    static constexpr TinyCode kPoll[4] = {TinyCode::PollV12, TinyCode::PollV15, TinyCode::PollVamp,
+                                          TinyCode::PollVersion};
     if (pollIndex_ >= 0 && pollIndex_ < 4) {
-      ui.tinyTransfer = kPoll[pollIndex_];
+      ui.tinyTransfer = tinyByte(kPoll[pollIndex_]);
       ++pollIndex_;
     } else {
       pollIndex_ = 0;  // the empty fifth slot of the poll cycle
@@ -151,17 +152,26 @@ uint8_t PowerLinkSchedule::next(Works& works) {
 
 void PowerLinkSchedule::done(Works& works, uint8_t command, uint8_t reply) {
   switch (command & 7) {
-    case 0: works.core.tinyVersion = reply; break;
-    case 1: works.ui.tinyV12 = reply; break;
-    case 2: works.ui.tinyV15 = reply; break;
-    case 3: works.ui.tinyVamp = reply; break;
+    case 0:
+      works.core.tinyVersion = reply;
+      break;
+    case 1:
+      works.ui.tinyV12 = reply;
+      break;
+    case 2:
+      works.ui.tinyV15 = reply;
+      break;
+    case 3:
+      works.ui.tinyVamp = reply;
+      break;
     case 5:
       works.core.tinyStatus = reply;
       trace("TINY stato: ...%x (%x)\n", reply, works.core.tinyVersion.load());
       break;
-    default: break;  // 4, 6 and 7: the reply is dropped
+    default:
+      break;  // 4, 6 and 7: the reply is dropped
   }
-  works.ui.tinyTransfer = 0xFF;
+  works.ui.tinyTransfer = kTinyIdle;
   if (clearsMailbox_) {
     works.core.tinyCommand = 0;
     clearsMailbox_ = false;

@@ -11,9 +11,18 @@ namespace corvid {
 
 struct Works;
 
+// Takes a key event: key 1..6 and the mask of held keys (0 for a short press, on
+// release). A nonzero result asks for the key to repeat.
+using KeyHandler = int (*)(Works& works, int key, int heldMask);
+
+// Writes "key N short" or "key N long" to the log and asks for no repeat: what the panel
+// does with its keys until the screens take them.
+int logKeyEvent(Works& works, int key, int heldMask);
+
 class PanelKeys {
  public:
   static constexpr int kKeys = 6;
+  explicit PanelKeys(KeyHandler handler = &logKeyEvent) : handler_(handler) {}
   // One pass: levels holds the raw level of key k in bit k-1 (1 released); now in
   // seconds of a steady clock.
   void pass(Works& works, unsigned levels, double now);
@@ -26,6 +35,7 @@ class PanelKeys {
   void powerOff(Works& works, double now);
   void startupCombinations(Works& works, unsigned levels);
 
+  KeyHandler handler_;
   std::array<int, kKeys> accepted_{1, 1, 1, 1, 1, 1};
   std::array<int, kKeys> counter_{};
   std::array<int, kKeys> seen_{-1, -1, -1, -1, -1, -1};

@@ -2,47 +2,157 @@
 // display loop, menus and screens.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
 
 #include "core/guarded_text.h"
 
 namespace corvid {
 
-struct Works;
+// The screens of the key state machine; 5 is never entered.
+enum class PanelState : int {
+  Main = 0,
+  MenuBrowse = 1,
+  MenuEdit = 2,
+  Tune = 3,
+  ManualTune = 4,
+  MemoryTable = 6,
+  MemoryTableEdit = 7,
+  SaveTune = 8,
+  BankChoice = 9,
+  BankCopy = 10,
+  BankReset = 11,
+  FilterList = 12,
+  FilterEdit = 13,
+  StatusPage = 14,
+  SpectrumList = 15,
+  SpectrumEdit = 16,
+};
 
-// Calls from the panel thread into the screens; app/ fills them in.
-struct UiHooks {
-  // A key event: key 1..6 and the mask of held keys (0 for a short press on release).
-  int (*DecodeTasto)(Works&, int key, int heldMask) = nullptr;
-  // The keys, labels, parameters and error boxes of the current screen.
-  void (*LoadButtons)(Works&) = nullptr;
-  // The spectrum view (grid, trace, waterfall).
-  void (*drawSpectrum)(Works&) = nullptr;
-  // The status frame to a logged-in remote client.
-  void (*sendStatus)(Works&) = nullptr;
-  // Second label line of a key of a screen state.
-  void (*setKeyLabel)(Works&, int panelState, int key, const char* text) = nullptr;
+// Bits of pageFlags: the full-screen pages drawn instead of the main screen.
+inline constexpr int kPageStatus = 1 << 0;
+inline constexpr int kPageMemoryTable = 1 << 1;
+inline constexpr int kPageFilters = 1 << 2;
+inline constexpr int kPageSpectrum = 1 << 3;
+
+// Bits of noticeFlags: the notice line of the main and tune screens.
+inline constexpr uint32_t kNoticeLongPress = 1u << 0;       // "Entering second function..."
+inline constexpr uint32_t kNoticeBypassNotSaved = 1u << 1;  // "ATU ByPass not saved!"
+inline constexpr uint32_t kNoticeRemoteError = 1u << 2;     // "Set to Local: Remote Error"
+inline constexpr uint32_t kNoticeUpdate = 1u << 3;          // a software update was asked for
+inline constexpr uint32_t kNoticeLocked = 1u << 4;          // "Locked operation."
+inline constexpr uint32_t kNoticeTuneNotEnabled = 1u << 5;  // "TUNE not Enabled."
+inline constexpr uint32_t kNoticeBypassActive = 1u << 6;    // "ByPass active."
+inline constexpr uint32_t kNoticeWaitingForTune = 1u << 7;  // "Waiting for Tune..."
+
+// The views of the main screen, as the ViewType and ViewTX settings store them.
+inline constexpr int kViewReflected = 1;     // forward and reflected power
+inline constexpr int kViewSwr = 2;           // forward power and SWR
+inline constexpr int kViewInput = 3;         // forward and input power
+inline constexpr int kViewSpectrum = 4;      // spectrum and waterfall, 160 kHz
+inline constexpr int kViewSpectrumZoom = 5;  // the middle 80 kHz
+inline constexpr int kViewCount = 5;
+
+// Command bytes of the power controller, as they go over its GPIO link. The low three
+// bits say where the reply goes: 0 the version, 1 to 3 the supply readings, 5 the status.
+enum class TinyCode : uint8_t {
+  PowerOff = 0x85,
+  ForceRemote = 0x95,
+  ForceLocal = 0xA5,
+  Version = 0xB0,  // the first exchange after start
+  Loading = 0xB5,  // the fifth step of the start-up countdown
+  Started = 0xC5,  // the controller runs (also sent before a reboot)
+  PollVersion = 0xD0,
+  PollV12 = 0xD1,
+  PollV15 = 0xD2,
+  PollVamp = 0xD3,
+};
+constexpr uint8_t tinyByte(TinyCode code) {
+  return static_cast<uint8_t>(code);
+}
+inline constexpr uint8_t kTinyIdle = 0xFF;  // tinyTransfer: no exchange running
+
+// The key labels (Novamenu): one record per panel state, with two text lines for each of
+// the six keys and a flags byte (bit 0: key 1 has a long-press action, bit 5: key 6).
+// The screens fill it; the tuner rewrites a few lines of its own screens. Any thread
+// may write a line; each access takes the table's lock.
+class KeyLabels {
+ public:
+  static constexpr int kRecords = 20;
+  static constexpr size_t kWidth = 12;  // bytes of a line, terminating NUL included
+
+  // key 1..6, line 1..2; a longer text is cut to 11 characters. Out-of-range places
+  // are ignored (and read as empty).
+  void set(PanelState state, int key, int line, std::string_view text) {
+    Place p;
+    if (!place(state, key, line, p)) return;
+    std::scoped_lock lock(mutex_);
+    auto& field = text_[p.record][p.field];
+    const size_t n = std::min(text.size(), kWidth - 1);
+    std::copy_n(text.data(), n, field.data());
+    std::fill(field.begin() + static_cast<long>(n), field.end(), '\0');
+  }
+  std::string get(PanelState state, int key, int line) const {
+    Place p;
+    if (!place(state, key, line, p)) return {};
+    std::scoped_lock lock(mutex_);
+    return std::string(text_[p.record][p.field].data());
+  }
+  void setFlags(PanelState state, uint8_t flags) {
+    Place p;
+    if (!place(state, 1, 1, p)) return;
+    std::scoped_lock lock(mutex_);
+    flags_[p.record] = flags;
+  }
+  uint8_t flags(PanelState state) const {
+    Place p;
+    if (!place(state, 1, 1, p)) return 0;
+    std::scoped_lock lock(mutex_);
+    return flags_[p.record];
+  }
+
+ private:
+  struct Place {
+    size_t record = 0;
+    size_t field = 0;
+  };
+  static bool place(PanelState state, int key, int line, Place& p) {
+    const int r = static_cast<int>(state);
+    if (r < 0 || r >= kRecords || key < 1 || key > 6 || line < 1 || line > 2) return false;
+    p.record = static_cast<size_t>(r);
+    p.field = static_cast<size_t>((key - 1) * 2 + (line - 1));
+    return true;
+  }
+
+  mutable std::mutex mutex_;
+  std::array<std::array<std::array<char, kWidth>, 12>, kRecords> text_{};
+  std::array<uint8_t, kRecords> flags_{};
 };
 
 struct UiState {
-  UiHooks hooks;
   // Power controller link.
   std::atomic<uint8_t> tempflag_processextREMLOCOFF{0};  // priority command, 0 none
-  std::atomic<int> shutdownState{0};  // 0 none, 1 armed, 2 key released, 3 power-off sent
+  std::atomic<int> shutdownState{0};      // 0 none, 1 armed, 2 key released, 3 power-off sent
   std::atomic<uint32_t> serviceFlags{0};  // bit 0: amplifier firmware update armed
   std::atomic<int> startupKeysMenu{0};
   std::atomic<int> redrawWorkImg{0};
-  std::atomic<int> panelState{0};         // screen state of the key machine
-  std::atomic<int> pageFlags{0};          // a full-screen page is shown
+  std::atomic<PanelState> panelState{PanelState::Main};
+  std::atomic<int> pageFlags{0};  // kPage* bits: a full-screen page is shown
   std::atomic<uint8_t> screenSaverOn{0};
-  std::atomic<uint32_t> noticeFlags{0};   // notices shown on the panel
-  std::atomic<int> frameDelay{0};  // µs between display cycles
+  std::atomic<uint32_t> noticeFlags{0};  // kNotice* bits: notices shown on the panel
+  KeyLabels Novamenu;
+  std::atomic<int> frameDelay{0};        // µs between display cycles
   std::atomic<uint32_t> trxFreq{0};      // operating frequency, Hz
   std::atomic<uint32_t> lastTrxFreq{0};  // last frequency the follow-up handled
   std::atomic<int> savedViewType{0};     // -1 none yet
   GuardedText<32> dateTimeText;          // local time, "%Y-%m-%d %H:%M:%S"
-  // Command byte being exchanged with the power controller now; 0xFF idle.
+  // Command byte being exchanged with the power controller now; kTinyIdle none.
   std::atomic<uint8_t> tinyTransfer{0};
   // Raw converter readings the power controller reports.
   std::atomic<uint8_t> tinyV12{0};

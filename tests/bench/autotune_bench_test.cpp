@@ -53,7 +53,7 @@ class AutotuneBench : public ::testing::Test {
     works->atu.fineTuneRequest = fine ? 1 : 0;
     wireFrom = sim->wire().size();
     GoTune(*works);
-    if (works->atu.tuneState.load() != 1) return false;
+    if (works->atu.tuneState.load() != TuneState::Tuning) return false;
     const bool ended = runTuneToEnd(*works, port, receiver);
     // The reply to the last command is in before the micro's state is read.
     for (int i = 0; i < 20; ++i) linkStep(*works, port, receiver);
@@ -120,8 +120,8 @@ TEST_F(AutotuneBench, CompleteTuneOfTheLongWireOn160m) {
   const double final = microSwr();
   EXPECT_LE(final, acceptedSwr(best->swr)) << "best reachable " << best->swr;
   EXPECT_NEAR(works->atu.tuneResultSwr.load(), final, 0.15) << "the controller's own reading";
-  EXPECT_EQ(ExistError(*works, 18), 0);
-  EXPECT_EQ(ExistError(*works, 27), 0);
+  EXPECT_EQ(ExistError(*works, Err::TuneMaxSwr), 0);
+  EXPECT_EQ(ExistError(*works, Err::TuneLowPower), 0);
 
   // Stored in antenna 2's memory of bank 0: the value's L, C and network.
   const std::string file = root.read("/opt/set/atu_ant2.txt");
@@ -159,8 +159,8 @@ TEST_F(AutotuneBench, FineTuneFromANearbySettingOfTheLongWire) {
 TEST_F(AutotuneBench, NoDriveEndsWithTheDriveError) {
   ASSERT_NO_FATAL_FAILURE(start(1, 7100000, 0.0));
   ASSERT_TRUE(tune(false));
-  EXPECT_EQ(ExistError(*works, 27), 1);
-  EXPECT_EQ(ExistError(*works, 18), 0);
+  EXPECT_EQ(ExistError(*works, Err::TuneLowPower), 1);
+  EXPECT_EQ(ExistError(*works, Err::TuneMaxSwr), 0);
   for (const uint32_t v : tuneWrites(commands())) {
     EXPECT_EQ(v, 0u) << "no network setting tried without a carrier";
   }
@@ -174,8 +174,8 @@ TEST_F(AutotuneBench, LoadBeyondTheNetworksReachEndsWithTheSwrError) {
   ASSERT_TRUE(best);
   ASSERT_GT(best->swr, 6.0);
   ASSERT_TRUE(tune(false));
-  EXPECT_EQ(ExistError(*works, 18), 1);
-  EXPECT_EQ(ExistError(*works, 27), 0);
+  EXPECT_EQ(ExistError(*works, Err::TuneMaxSwr), 1);
+  EXPECT_EQ(ExistError(*works, Err::TuneLowPower), 0);
   EXPECT_EQ(root.read("/opt/set/atu_ant3.txt"), "") << "nothing stored";
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "amp/link.h"
+#include "app/wiring.h"
 #include "atu/atu.h"
 #include "core/works.h"
 #include "platform/serial.h"
@@ -81,7 +82,7 @@ inline void prepareTuneWorks(Works& works, int antenna, uint64_t frequencyHz) {
   works.atu.tunerBypassed = 0;
   works.ui.trxFreq = static_cast<uint32_t>(frequencyHz);
   works.amp.linearProcessStatus = CmdST;
-  wireTuner(works);
+  wireHooks(works);
 }
 
 // Turns the link until the tune started by the caller has ended, or the step budget is
@@ -89,10 +90,10 @@ inline void prepareTuneWorks(Works& works, int antenna, uint64_t frequencyHz) {
 template <class Port>
 bool runTuneToEnd(Works& works, Port& port, LinkReceiver& receiver, long maxSteps = 2000000) {
   for (long i = 0; i < maxSteps; ++i) {
-    if (works.atu.tuneState.load() == 0) return true;
+    if (works.atu.tuneState.load() == TuneState::Idle) return true;
     linkStep(works, port, receiver);
   }
-  return works.atu.tuneState.load() == 0;
+  return works.atu.tuneState.load() == TuneState::Idle;
 }
 
 // The tune values of the MT1 commands, in order.

@@ -1,12 +1,13 @@
 // The amplifier link on the wire, the reply decoder and the measurements.
+#include "amp/amp.h"
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cmath>
 #include <memory>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include "amp/amp.h"
 #include "amp/link.h"
 #include "core/works.h"
 #include "errors/errors.h"
@@ -75,8 +76,7 @@ TEST_F(LinkTest, IdlePollingAlternatesStatusAndFrequency) {
   FakeMicro micro(testing::defaultReply);
   w().amp.statusValid = 1;
   runUntil(micro, 6);
-  EXPECT_EQ(micro.commands,
-            (std::vector<std::string>{"ST;", "FM;", "ST;", "FM;", "ST;", "FM;"}));
+  EXPECT_EQ(micro.commands, (std::vector<std::string>{"ST;", "FM;", "ST;", "FM;", "ST;", "FM;"}));
   EXPECT_EQ(w().amp.ampFreq, 14070000u);
 }
 
@@ -84,12 +84,27 @@ TEST_F(LinkTest, StartUpCommandsGoOutOnePerStatusPoll) {
   FakeMicro micro(testing::defaultReply);
   InitMicroCmd(w());
   runUntil(micro, 42);
-  const std::vector<std::string> expected = {
-      "ST;", "VSM;", "ST;", "ER0000;", "ST;", "ER0001;", "ST;", "ER0002;", "ST;", "ER0003;",
-      "ST;", "MP0;", "ST;", "TS4095409515003700;", "ST;", "FN1100;", "ST;", "AN0;", "ST;",
-      "SA1;", "ST;", "FS00001;", "ST;", "MT100000000;", "ST;", "PS0001100000000000;", "ST;",
-      "GM00020100;", "ST;", "GS;", "ST;", "CPFFFF;", "ST;", "MR0;", "ST;", "FA00001800000;",
-      "ST;", "CM0.000000000;", "ST;", "FM;", "ST;", "FM;"};
+  const std::vector<std::string> expected = {"ST;", "VSM;",
+                                             "ST;", "ER0000;",
+                                             "ST;", "ER0001;",
+                                             "ST;", "ER0002;",
+                                             "ST;", "ER0003;",
+                                             "ST;", "MP0;",
+                                             "ST;", "TS4095409515003700;",
+                                             "ST;", "FN1100;",
+                                             "ST;", "AN0;",
+                                             "ST;", "SA1;",
+                                             "ST;", "FS00001;",
+                                             "ST;", "MT100000000;",
+                                             "ST;", "PS0001100000000000;",
+                                             "ST;", "GM00020100;",
+                                             "ST;", "GS;",
+                                             "ST;", "CPFFFF;",
+                                             "ST;", "MR0;",
+                                             "ST;", "FA00001800000;",
+                                             "ST;", "CM0.000000000;",
+                                             "ST;", "FM;",
+                                             "ST;", "FM;"};
   EXPECT_EQ(micro.commands, expected);
   EXPECT_EQ(w().amp.statusValid, 1) << "status is decoded once CM has been answered";
   EXPECT_EQ(w().errors.errorsMuted, 0);
@@ -134,17 +149,17 @@ TEST_F(LinkTest, RefusedFourTimesRaisesTheCommErrorOncePerHoldoff) {
   w().amp.statusValid = 1;
   IncPNTIn_CMDLinear(CmdAN, w());
   runUntil(micro, 7);
-  EXPECT_EQ(micro.commands, (std::vector<std::string>{"ST;", "AN0;", "AN0;", "AN0;", "AN0;",
-                                                      "ST;", "FM;"}));
-  EXPECT_EQ(ExistError(w(), 4), 1);
-  EXPECT_EQ(errorInfo(w(), 4).detail, "Err AN");
+  EXPECT_EQ(micro.commands,
+            (std::vector<std::string>{"ST;", "AN0;", "AN0;", "AN0;", "AN0;", "ST;", "FM;"}));
+  EXPECT_EQ(ExistError(w(), Err::Comm), 1);
+  EXPECT_EQ(errorInfo(w(), Err::Comm).detail, "Err AN");
   EXPECT_EQ(w().amp.commErrorHoldoff, 2000);
   EXPECT_EQ(w().amp.linkRestarts, 1);
   // A second series within the hold-off does not raise it again.
-  DeleteErrore(w(), 4);
+  DeleteErrore(w(), Err::Comm);
   IncPNTIn_CMDLinear(CmdAN, w());
   runUntil(micro, 14);
-  EXPECT_EQ(ExistError(w(), 4), 0);
+  EXPECT_EQ(ExistError(w(), Err::Comm), 0);
   EXPECT_EQ(w().amp.linkRestarts, 2);
 }
 
@@ -152,12 +167,18 @@ TEST_F(LinkTest, NeverStallsWhateverTheMicroSends) {
   int n = 0;
   FakeMicro micro([&](const std::string& command) -> std::string {
     switch (n++ % 6) {
-      case 0: return ";";                              // a lone terminator
-      case 1: return std::string(500, 'x') + "zz";     // 500 characters without ';'
-      case 2: return "";                               // silence
-      case 3: return "\xff\xfe garbage;";               // garbage
-      case 4: return microFrame("QQ123;");             // unknown reply
-      default: return testing::defaultReply(command);
+      case 0:
+        return ";";  // a lone terminator
+      case 1:
+        return std::string(500, 'x') + "zz";  // 500 characters without ';'
+      case 2:
+        return "";  // silence
+      case 3:
+        return "\xff\xfe garbage;";  // garbage
+      case 4:
+        return microFrame("QQ123;");  // unknown reply
+      default:
+        return testing::defaultReply(command);
     }
   });
   w().amp.statusValid = 1;
@@ -198,9 +219,12 @@ TEST(CommandQueue, ProducersOnManyThreadsLoseAndDuplicateNothing) {
   std::thread consumer([&] {
     for (;;) {
       const int v = q.pop();
-      if (v > 0) ++seen[static_cast<size_t>(v)];
-      else if (done) break;
-      else std::this_thread::yield();
+      if (v > 0)
+        ++seen[static_cast<size_t>(v)];
+      else if (done)
+        break;
+      else
+        std::this_thread::yield();
     }
   });
   std::vector<std::thread> producers;
@@ -260,7 +284,7 @@ TEST_F(LinkTest, CommandTextsOfTheTable) {
   w().amp.powerMultiplier = 1.25;
   EXPECT_EQ(buildCommand(w(), CmdCM, letters), "CM1.250000000;");
   w().amp.generalSettings.set("0000000000");
-  w().bands.freqInterface = 0;
+  w().bands.freqInterface = FreqInterface::Generic;
   EXPECT_EQ(buildCommand(w(), CmdGSwrite, letters), "GS0200000000;");
   // Out-of-range settings never break a frame's layout.
   w().set.PSpar2 = 123456;

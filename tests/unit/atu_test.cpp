@@ -1,10 +1,12 @@
 // The tune value's bit layout, the tune memories and their files.
-#include <memory>
-#include <random>
+#include "atu/atu.h"
 
 #include <gtest/gtest.h>
 
-#include "atu/atu.h"
+#include <memory>
+#include <random>
+
+#include "bands/bands.h"
 #include "core/works.h"
 #include "tests/unit/test_support.h"
 
@@ -121,7 +123,7 @@ TEST_F(AtuTest, RecallTakesTheNearestCellOfTheSameSegment) {
   SaveTuneValsuTabRam(w(), {1, 2, 10, 20}, 2110, ant);
   SaveTuneValsuTabRam(w(), {1, 2, 30, 40}, 2130, ant);
   SaveTuneValsuTabRam(w(), {1, 1, 50, 60}, 2099, ant);  // segment 6, just below
-  w().ui.trxFreq = 7100000;  // cell 2120: equally far from 2110 and 2130
+  w().ui.trxFreq = 7100000;                             // cell 2120: equally far from 2110 and 2130
   w().atu.tuneValue = kModeCL;
   LoadTuneFromMEM(w(), ant);
   EXPECT_EQ(w().atu.tuneL, 10);
@@ -177,17 +179,19 @@ TEST_F(AtuTest, MemoryFilesRoundTripAndRecallAsWritten) {
 }
 
 TEST_F(AtuTest, HostileMemoryFileLoadsWhatIsValid) {
-  std::string text = "; comment\n"
-                     "2120 7100000 1 2 20 30\n"
-                     "5000 0 1 1 1 1\n"
-                     "-3 0 1 1 1 1\n"
-                     "99999999999999999999 0 1 1 1 1\n"
-                     "2121 0 1 9 1 1\n"
-                     "2122 0 1 1 900 1\n"
-                     "garbage\n" +
-                     std::string(2000, '7') + "\n"
-                     "\x01\x02\xff binary\n"
-                     "2123 7115000 1 1\n";
+  std::string text =
+      "; comment\n"
+      "2120 7100000 1 2 20 30\n"
+      "5000 0 1 1 1 1\n"
+      "-3 0 1 1 1 1\n"
+      "99999999999999999999 0 1 1 1 1\n"
+      "2121 0 1 9 1 1\n"
+      "2122 0 1 1 900 1\n"
+      "garbage\n" +
+      std::string(2000, '7') +
+      "\n"
+      "\x01\x02\xff binary\n"
+      "2123 7115000 1 1\n";
   root.write("/opt/set/atu_ant1_b1.txt", text);
   LoadTabAtu(w(), 1, 0);
   int valid = 0;

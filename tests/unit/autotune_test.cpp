@@ -1,13 +1,14 @@
 // Automatic tuning through the real link: a fake micro whose readings follow the tune
 // value it was last sent, with a single best match.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
-#include <gtest/gtest.h>
-
 #include "amp/amp.h"
 #include "amp/link.h"
+#include "app/wiring.h"
 #include "atu/atu.h"
 #include "core/works.h"
 #include "errors/errors.h"
@@ -58,7 +59,7 @@ class AutotuneTest : public ::testing::Test {
     w().atu.tunerBypassed = 0;
     w().ui.trxFreq = 14200000;
     w().amp.linearProcessStatus = CmdST;
-    wireTuner(w());
+    wireHooks(w());
   }
 
   std::string reply(const std::string& command) {
@@ -82,8 +83,8 @@ class AutotuneTest : public ::testing::Test {
   void runTune(int maxCommands = 20000) {
     for (int i = 0; i < 5000000 && micro.commands.size() < static_cast<size_t>(maxCommands); ++i) {
       linkStep(w(), micro, receiver);
-      if (w().atu.tuneState.load() == 0 && started) break;
-      if (w().atu.tuneState.load() != 0) started = true;
+      if (w().atu.tuneState.load() == TuneState::Idle && started) break;
+      if (w().atu.tuneState.load() != TuneState::Idle) started = true;
     }
   }
 
@@ -104,9 +105,9 @@ class AutotuneTest : public ::testing::Test {
 TEST_F(AutotuneTest, CompleteTuneFindsTheMatchAndStoresIt) {
   w().atu.fineTuneRequest = 0;
   GoTune(w());
-  ASSERT_EQ(w().atu.tuneState, 1);
+  ASSERT_EQ(w().atu.tuneState, TuneState::Tuning);
   runTune();
-  ASSERT_EQ(w().atu.tuneState, 0) << "the tune ended";
+  ASSERT_EQ(w().atu.tuneState, TuneState::Idle) << "the tune ended";
   // The tune's set-up goes out back to back before the first step.
   ASSERT_GE(micro.commands.size(), 7u);
   EXPECT_EQ(std::vector<std::string>(micro.commands.begin() + 2, micro.commands.begin() + 7),
@@ -132,7 +133,7 @@ TEST_F(AutotuneTest, FineTuneRefinesFromThePresentSetting) {
   w().atu.fineTuneRequest = 1;
   GoTune(w());
   runTune();
-  ASSERT_EQ(w().atu.tuneState, 0);
+  ASSERT_EQ(w().atu.tuneState, TuneState::Idle);
   EXPECT_LE(w().atu.tuneResultSwr, 1.1f);
   size_t mt = 0;
   for (const auto& c : micro.commands) mt += c.rfind("MT1", 0) == 0;
@@ -146,7 +147,7 @@ TEST_F(AutotuneTest, TargetReachedAtTheFirstCoarsePoint) {
   w().set.swrTarget = 1.5f;
   GoTune(w());
   runTune();
-  ASSERT_EQ(w().atu.tuneState, 0);
+  ASSERT_EQ(w().atu.tuneState, TuneState::Idle);
   EXPECT_EQ(w().atu.tuneValue, kModeLC) << "L 0, C 0 on network A applied";
   EXPECT_NE(root.read("/opt/set/atu_ant1.txt").find(" 1 2 0 0\n"), std::string::npos);
 }
@@ -155,9 +156,9 @@ TEST_F(AutotuneTest, NoDriveRaisesTheLowPowerError) {
   load.drive = 0;
   GoTune(w());
   runTune();
-  ASSERT_EQ(w().atu.tuneState, 0);
+  ASSERT_EQ(w().atu.tuneState, TuneState::Idle);
   EXPECT_TRUE(log.contains("ERRORE TUNE PWR IN!!!"));
-  EXPECT_EQ(ExistError(w(), 27), 1);
+  EXPECT_EQ(ExistError(w(), Err::TuneLowPower), 1);
   EXPECT_EQ(root.read("/opt/set/atu_ant1.txt"), "") << "nothing stored";
 }
 
@@ -166,18 +167,18 @@ TEST_F(AutotuneTest, NoMatchRaisesMaxSwr) {
   w().set.AutoTuneMaxCicli = 0;  // 600 cycles: the search runs out first
   GoTune(w());
   runTune(60000);
-  ASSERT_EQ(w().atu.tuneState, 0);
-  EXPECT_EQ(ExistError(w(), 18), 1);
-  EXPECT_EQ(ExistError(w(), 27), 0);
+  ASSERT_EQ(w().atu.tuneState, TuneState::Idle);
+  EXPECT_EQ(ExistError(w(), Err::TuneMaxSwr), 1);
+  EXPECT_EQ(ExistError(w(), Err::TuneLowPower), 0);
 }
 
 TEST_F(AutotuneTest, CycleLimitEndsTheTuneWithProtectionOn) {
-  load.floor = 1.5;  // no target: the fine passes run on
+  load.floor = 1.5;              // no target: the fine passes run on
   w().set.AutoTuneMaxCicli = 4;  // 100 cycles
   GoTune(w());
   runTune();
-  ASSERT_EQ(w().atu.tuneState, 0);
-  EXPECT_EQ(ExistError(w(), 12), 1) << "no target set";
+  ASSERT_EQ(w().atu.tuneState, TuneState::Idle);
+  EXPECT_EQ(ExistError(w(), Err::TuneTimeout), 1) << "no target set";
   EXPECT_TRUE(log.contains("max cicli-> esco"));
   char letters[2];
   std::vector<std::string> queued;
@@ -200,7 +201,7 @@ TEST_F(AutotuneTest, AlarmStepsReadAsSwr100AndClearTheLatch) {
 TEST_F(AutotuneTest, RefusedWhenBypassedDisabledOrNotInstalled) {
   w().atu.tunerBypassed = 1;
   StartAutotune(w());
-  EXPECT_EQ(w().atu.tuneState, 0);
+  EXPECT_EQ(w().atu.tuneState, TuneState::Idle);
   EXPECT_EQ(w().atu.tuneFlags & kTuneRefused, kTuneRefused);
   GoTune(w());
   EXPECT_TRUE(log.contains("NO TUNE!!"));
@@ -210,32 +211,32 @@ TEST_F(AutotuneTest, RefusedWhenBypassedDisabledOrNotInstalled) {
   w().atu.tunerBypassed = 0;
   w().set.TUNEenabled = 0x80;
   GoTune(w());
-  EXPECT_EQ(w().atu.tuneState, 0) << "no tuner installed: the key does nothing";
+  EXPECT_EQ(w().atu.tuneState, TuneState::Idle) << "no tuner installed: the key does nothing";
 
   // The tune key during a tune aborts it without storing.
   w().set.TUNEenabled = 0;
   GoTune(w());
-  ASSERT_EQ(w().atu.tuneState, 1);
+  ASSERT_EQ(w().atu.tuneState, TuneState::Tuning);
   GoTune(w());
-  EXPECT_EQ(w().atu.tuneState, 0);
+  EXPECT_EQ(w().atu.tuneState, TuneState::Idle);
   EXPECT_TRUE(log.contains("esc tune TUNEMENU"));
 }
 
 TEST_F(AutotuneTest, InterfaceOneWaitsForTheTransceiversCarrier) {
-  w().bands.freqInterface = 1;
+  w().bands.freqInterface = FreqInterface::ExtIo;
   w().atu.trxTransmitting = 0;
   GoTune(w());
   EXPECT_EQ(w().atu.tuneFlags & kTuneByKey, kTuneByKey);
   runTune(200);
-  EXPECT_NE(w().atu.tuneState, 0) << "step 401 repeats while no carrier";
-  EXPECT_EQ(w().atu.tuneStep, 401);
+  EXPECT_NE(w().atu.tuneState, TuneState::Idle) << "step 401 repeats while no carrier";
+  EXPECT_EQ(w().atu.tuneStep, AutotuneStep::WaitTransmit);
   w().atu.trxTransmitting = 1;
   runTune(400);
-  EXPECT_GT(w().atu.tuneStep, 402);
+  EXPECT_GT(stepNumber(w().atu.tuneStep), stepNumber(AutotuneStep::WaitDrive));
   // The carrier ends during the search: the tune ends without storing.
   w().atu.trxTransmitting = 0;
   runTune(800);
-  EXPECT_EQ(w().atu.tuneState, 0);
+  EXPECT_EQ(w().atu.tuneState, TuneState::Idle);
   EXPECT_EQ(w().atu.tuneFlags & kTuneRefused, kTuneRefused);
 }
 

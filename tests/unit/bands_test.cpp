@@ -1,17 +1,21 @@
 // Band tables and banks, receive filters, and the frequency follow.
-#include <memory>
+#include "bands/bands.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "amp/amp.h"
 #include "amp/link.h"
+#include "app/wiring.h"
 #include "atu/atu.h"
 #include "atu/follow.h"
-#include "bands/bands.h"
+#include "core/settings.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "tests/unit/fake_micro.h"
 #include "tests/unit/test_support.h"
+#include "ui/follow_cycle.h"
 
 namespace corvid {
 namespace {
@@ -26,8 +30,7 @@ class BandsTest : public ::testing::Test {
     initSetup(w());
     initErrorTable(w());
     w().errors.errorsMuted = 0;
-    wireTuner(w());
-    wireBands(w());
+    wireHooks(w());
     root.addProgram("rm", "for f; do case \"$f\" in -*) ;; *) /bin/rm -f \"$f\";; esac; done\n");
   }
   std::vector<std::string> queued() { return testing::drainQueue(w()); }
@@ -41,7 +44,7 @@ class BandsTest : public ::testing::Test {
 };
 
 TEST_F(BandsTest, MissingBandFileGivesTheFactoryTable) {
-  EXPECT_EQ(LoadTabConfig(w(), 2), 1);
+  EXPECT_EQ(LoadTabConfig(w(), 2), FreqInterface::ExtIo);
   const auto t = w().bands.bands.get();
   EXPECT_EQ(t.count, 11);
   EXPECT_STREQ(t.rows[2].name, "60m");
@@ -56,7 +59,7 @@ TEST_F(BandsTest, BandFileReadsAndRoundTrips) {
              "; comment\n!817\n160m 1800000 2000000 1 2 0 1 2.5\n"
              "80m 0x3567E0 03641100 0 3 1 3 0.1\r\n"
              "40m 7000000 7300000 1 2 0 1\n");
-  EXPECT_EQ(LoadTabConfig(w(), 2), 2);
+  EXPECT_EQ(LoadTabConfig(w(), 2), FreqInterface::Ft817);
   const auto t = w().bands.bands.get();
   ASSERT_EQ(t.count, 3);
   EXPECT_EQ(t.rows[0].Ant, 2);
@@ -64,7 +67,7 @@ TEST_F(BandsTest, BandFileReadsAndRoundTrips) {
   EXPECT_EQ(t.rows[1].start, 3500000u);  // hexadecimal
   EXPECT_EQ(t.rows[1].end, 03641100u);   // octal
   EXPECT_FLOAT_EQ(t.rows[2].PwrIn, 0.0f) << "missing numbers read as 0";
-  w().bands.freqInterface = 2;
+  w().bands.freqInterface = FreqInterface::Ft817;
   SaveTabConfig(w(), 2);
   EXPECT_EQ(root.read("/opt/set/antenna_b2.txt"),
             "!817\n160m 1800000 2000000 1 2 0 1 2.5\n80m 3500000 1000000 0 3 1 3 0.1\n"
@@ -73,14 +76,14 @@ TEST_F(BandsTest, BandFileReadsAndRoundTrips) {
 
 TEST_F(BandsTest, DamagedAndHostileBandFiles) {
   root.write("/opt/set/antenna.txt", "!817\n");
-  EXPECT_EQ(LoadTabConfig(w(), 0), 2);
+  EXPECT_EQ(LoadTabConfig(w(), 0), FreqInterface::Ft817);
   EXPECT_EQ(w().bands.bands.get().count, 0);
   w().ui.trxFreq = 14200000;
   EXPECT_EQ(SearchBandaIdx(w()), -1);
 
   // A zero edge: factory names and edges, the choices kept.
   root.write("/opt/set/antenna.txt", "!Gen\nxx 0 5 1 3 0 2 1.0\n");
-  EXPECT_EQ(LoadTabConfig(w(), 0), 0);
+  EXPECT_EQ(LoadTabConfig(w(), 0), FreqInterface::Generic);
   EXPECT_TRUE(log.contains("Error Reinit antenna"));
   EXPECT_STREQ(row(0).name, "160m");
   EXPECT_EQ(row(0).Ant, 3);
@@ -91,7 +94,7 @@ TEST_F(BandsTest, DamagedAndHostileBandFiles) {
   for (int i = 0; i < 14; ++i) text += "averyveryverylongname 1000 2000 300 -5 99 7 1e40\n";
   text += std::string(3000, 'q') + "\n\xff\xfe\n";
   root.write("/opt/set/antenna.txt", text);
-  EXPECT_EQ(LoadTabConfig(w(), 0), 1);
+  EXPECT_EQ(LoadTabConfig(w(), 0), FreqInterface::ExtIo);
   EXPECT_EQ(w().bands.bands.get().count, 11);
   EXPECT_STREQ(row(0).name, "averyve");
   EXPECT_FLOAT_EQ(row(0).PwrIn, 0.0f);
@@ -122,20 +125,20 @@ TEST_F(BandsTest, BanksAndInterfaces) {
 
   w().set.text.setFlag(Slot::extIoEnable, '1');
   w().set.text.setFlag(Slot::catSerialEnable, '1');
-  AddErrore(w(), 8);
+  AddErrore(w(), Err::ExtIoLost);
   queued();
-  w().bands.freqInterface = 0;
+  w().bands.freqInterface = FreqInterface::Generic;
   SetModeWorkIDX(w());
   EXPECT_EQ(w().set.text.flag(Slot::extIoEnable), '0');
   EXPECT_EQ(w().set.text.flag(Slot::catSerialEnable), '0');
-  EXPECT_EQ(ExistError(w(), 8), 0);
+  EXPECT_EQ(ExistError(w(), Err::ExtIoLost), 0);
   w().amp.generalSettings.set("0000000000");
   EXPECT_EQ(queued(), std::vector<std::string>{"GS0200000000;"});
 
   // The interface change is remembered in the bank's file.
   w().set.NumBanco = 1;
   ChangeInterfaceBanco(w());
-  EXPECT_EQ(w().bands.freqInterface, 1);
+  EXPECT_EQ(w().bands.freqInterface, FreqInterface::ExtIo);
   EXPECT_EQ(root.read("/opt/set/antenna_b1.txt").rfind("!Pex\n", 0), 0u);
 }
 
@@ -206,7 +209,7 @@ class FollowTest : public BandsTest {
  protected:
   void SetUp() override {
     BandsTest::SetUp();
-    w().bands.freqInterface = 0;
+    w().bands.freqInterface = FreqInterface::Generic;
     w().amp.ampBypass = 0;
     w().atu.attStep = 0;
     w().set.NumAntenna = 1;
@@ -274,7 +277,7 @@ TEST_F(FollowTest, NothingIsAppliedWhileTheAmplifierTransmits) {
 }
 
 TEST_F(FollowTest, DuringATuneTheRecallWaits) {
-  w().atu.tuneState = 1;
+  w().atu.tuneState = TuneState::Tuning;
   EXPECT_EQ(moveTo(21200000), (std::vector<std::string>{"TS4095409515003700;", "SA3;", "AB1;"}));
 }
 
@@ -297,7 +300,7 @@ TEST_F(FollowTest, AntennaAndAttenuatorKeys) {
   w().amp.ampBypass = 1;
   w().atu.attSelect = 2;
   SetAtt(w());
-  EXPECT_EQ(ExistError(w(), 17), 1);
+  EXPECT_EQ(ExistError(w(), Err::CmdNotAvailable), 1);
 }
 
 }  // namespace

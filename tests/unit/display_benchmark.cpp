@@ -15,6 +15,7 @@
 #include <ctime>
 #include <memory>
 
+#include "core/settings.h"
 #include "core/works.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"

@@ -1,14 +1,16 @@
 // The display loop's meter arithmetic, peak hold, transmit view and screensaver.
+#include "ui/display.h"
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cmath>
 #include <memory>
 #include <thread>
 
-#include <gtest/gtest.h>
-
+#include "core/settings.h"
 #include "core/works.h"
 #include "tests/unit/test_support.h"
-#include "ui/display.h"
 
 namespace corvid {
 namespace {

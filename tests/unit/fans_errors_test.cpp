@@ -1,7 +1,7 @@
 // Fan rules, temperature protection, and the error registry with the reset key.
-#include <memory>
-
 #include <gtest/gtest.h>
+
+#include <memory>
 
 #include "amp/amp.h"
 #include "amp/link.h"
@@ -40,7 +40,8 @@ class RulesTest : public ::testing::Test {
     return queued();
   }
   void sensor1(float t) {
-    GestTemperatureFunction(w(), 2, 0, 23, t, w().set.MaxTemperature.load());
+    GestTemperatureFunction(w(), Err::Temp1Alarm, Err::Temp1Recovered, Err::Temp1Warning, t,
+                            w().set.MaxTemperature.load());
   }
   Works& w() { return *works_; }
 
@@ -97,23 +98,24 @@ TEST_F(RulesTest, FanTableWithoutRowsRunsAtFullSpeed) {
 
 TEST_F(RulesTest, TemperatureStagesWarningAlarmAndAfter) {
   sensor1(67.5f);
-  EXPECT_EQ(listedErrors(w()), std::vector<int>{23});
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Temp1Warning}));
   EXPECT_TRUE(queued().empty());
   sensor1(70.1f);
-  EXPECT_EQ(listedErrors(w()), std::vector<int>{2});
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Temp1Alarm}));
   EXPECT_EQ(queued(), (std::vector<std::string>{"MP1;", "AT11;", "AB0;"}));
   sensor1(75);  // still in alarm: nothing more
   EXPECT_TRUE(queued().empty());
   sensor1(68);  // inside the hysteresis: the alarm stays
-  EXPECT_EQ(listedErrors(w()), std::vector<int>{2});
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Temp1Alarm}));
   sensor1(66.9f);
-  EXPECT_EQ(listedErrors(w()), std::vector<int>{0});
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Temp1Recovered}));
   EXPECT_EQ(queued(), std::vector<std::string>{"AB1;"});
   // The after-error waits for the reset key; its recovery switches protection off.
   EXPECT_EQ(GPIO_Errori(w()), 1);
   const auto recovery = queued();
   EXPECT_NE(std::find(recovery.begin(), recovery.end(), std::string("MP0;")), recovery.end());
-  EXPECT_EQ(listedErrors(w()), std::vector<int>{0}) << "cleared once the recovery has gone out";
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Temp1Recovered}))
+      << "cleared once the recovery has gone out";
 }
 
 TEST_F(RulesTest, MutedErrorsStopTheTemperatureChecks) {
@@ -138,32 +140,32 @@ TEST_F(RulesTest, TemperatureLogWhileTransmitting) {
 }
 
 TEST_F(RulesTest, RegistryListsEachNumberOnceAndKeepsTheEXTIOError) {
-  AddErrore(w(), 4);
-  AddErrore(w(), 4);
-  EXPECT_EQ(listedErrors(w()), std::vector<int>{4});
-  AddErrore(w(), 25);
-  DeleteErrore(w(), 25);
-  DeleteErrore(w(), 9);  // not listed: nothing
-  EXPECT_EQ(listedErrors(w()), (std::vector<int>{4, 25}));
-  EXPECT_EQ(ExistAnError(w()), 4);
-  EXPECT_EQ(newestError(w()), 25);
-  AddErrore(w(), 99);
-  AddErrore(w(), -1);
+  AddErrore(w(), Err::Comm);
+  AddErrore(w(), Err::Comm);
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Comm}));
+  AddErrore(w(), Err::ExtIoPortOpen);
+  DeleteErrore(w(), Err::ExtIoPortOpen);
+  DeleteErrore(w(), Err::AudioRead);  // not listed: nothing
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Comm, Err::ExtIoPortOpen}));
+  EXPECT_EQ(ExistAnError(w()), Err::Comm);
+  EXPECT_EQ(newestError(w()), Err::ExtIoPortOpen);
+  AddErrore(w(), static_cast<Err>(99));
+  AddErrore(w(), static_cast<Err>(kErrorCount));  // the first past the table
   EXPECT_EQ(listedErrors(w()).size(), 2u);
   EXPECT_EQ(static_cast<int>(w().errors.errorActions), kActionTemporary);  // 25 is red only
 }
 
 TEST_F(RulesTest, ResetKeyCases) {
   // Only a temperature alarm: the key does nothing.
-  AddErrore(w(), 2);
+  AddErrore(w(), Err::Temp1Alarm);
   w().errors.errorActions = 0;
   EXPECT_EQ(GPIO_Errori(w()), 0);
-  EXPECT_EQ(listedErrors(w()), std::vector<int>{2});
-  DeleteErrore(w(), 2);
+  EXPECT_EQ(listedErrors(w()), (std::vector<Err>{Err::Temp1Alarm}));
+  DeleteErrore(w(), Err::Temp1Alarm);
 
   // Two temporary warnings: removed, and the key is used.
-  AddErrore(w(), 4);
-  AddErrore(w(), 5);
+  AddErrore(w(), Err::Comm);
+  AddErrore(w(), Err::RemoteUsb);
   EXPECT_EQ(GPIO_Errori(w()), 1);
   EXPECT_TRUE(listedErrors(w()).empty());
   EXPECT_EQ(static_cast<int>(w().errors.errorActions), 0);
@@ -172,7 +174,7 @@ TEST_F(RulesTest, ResetKeyCases) {
 
 TEST_F(RulesTest, ProtectionRecoveryRunsInThreeSteps) {
   w().amp.alarmBits = 0x02;
-  AddErrore(w(), 23);  // flags bit 1: asks for the recovery
+  AddErrore(w(), Err::Temp1Warning);  // flags bit 1: asks for the recovery
   ASSERT_EQ(GPIO_Errori(w()), 1);
   EXPECT_EQ(w().amp.cmdQueueDrain, 1);
   EXPECT_EQ(w().amp.errorBurst, 1);

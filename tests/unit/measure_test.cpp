@@ -1,9 +1,9 @@
 // Status decoding, measurements, calibration files, thresholds and the status text.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <memory>
-
-#include <gtest/gtest.h>
 
 #include "amp/amp.h"
 #include "amp/link.h"
@@ -21,9 +21,7 @@ using testing::TempRoot;
 
 class MeasureTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::prepareLinkedWorks(w());
-  }
+  void SetUp() override { testing::prepareLinkedWorks(w()); }
   // Decodes a status reply built from its fields.
   void status(int a, int b, int in, int fwd, int refl, int current, int t1, int t2, int alarms,
               int c = 0) {
@@ -64,7 +62,7 @@ TEST(Temperature, FollowsTheNtcTable) {
   EXPECT_FLOAT_EQ(CalcolaTemp(4095), -10.0f);
   EXPECT_FLOAT_EQ(CalcolaTemp(4000), -10.0f);  // colder than -10 is -10
   EXPECT_FLOAT_EQ(CalcolaTemp(0), 101.0f);
-  EXPECT_FLOAT_EQ(CalcolaTemp(200), 101.0f);    // hotter than 100
+  EXPECT_FLOAT_EQ(CalcolaTemp(200), 101.0f);  // hotter than 100
   // 50 °C: R = 3.635 kΩ.
   EXPECT_NEAR(CalcolaTemp(static_cast<int>(std::lround(4095 * 3.635 / 13.635))), 50.0f, 0.2f);
   // Monotonic: hotter readings never read colder.
@@ -95,21 +93,21 @@ TEST_F(MeasureTest, StatusDecodingFillsTheMeasurements) {
 
 TEST_F(MeasureTest, AlarmsRaiseTheirErrors) {
   status(0, 0, 0, 0, 0, 0, 2048, 2048, 0x11);
-  EXPECT_EQ(ExistError(w(), 15), 1);
-  EXPECT_EQ(errorInfo(w(), 15).detail, "FILTER TX");
+  EXPECT_EQ(ExistError(w(), Err::AmpAlarm), 1);
+  EXPECT_EQ(errorInfo(w(), Err::AmpAlarm).detail, "FILTER TX");
   status(0, 0, 0, 0, 0, 0, 2048, 2048, 0x41 | 0x20);
-  EXPECT_EQ(ExistError(w(), 19), 1);
-  EXPECT_EQ(ExistError(w(), 3), 1);
+  EXPECT_EQ(ExistError(w(), Err::BandStandby), 1);
+  EXPECT_EQ(ExistError(w(), Err::InputPower), 1);
   status(0, 2, 0, 0, 0, 0, 2048, 2048, 0);
-  EXPECT_EQ(ExistError(w(), 15), 0);
-  EXPECT_EQ(ExistError(w(), 1), 1);
+  EXPECT_EQ(ExistError(w(), Err::AmpAlarm), 0);
+  EXPECT_EQ(ExistError(w(), Err::HighSwr), 1);
   status(0, 0, 0, 0, 0, 0, 2048, 2048, 0);
-  EXPECT_EQ(ExistError(w(), 1), 0);
+  EXPECT_EQ(ExistError(w(), Err::HighSwr), 0);
   // While errors are muted nothing is raised.
   w().errors.errorsMuted = 1;
   status(0, 2, 0, 0, 0, 0, 2048, 2048, 0x01);
-  EXPECT_EQ(ExistError(w(), 1), 0);
-  EXPECT_EQ(ExistError(w(), 15), 0);
+  EXPECT_EQ(ExistError(w(), Err::HighSwr), 0);
+  EXPECT_EQ(ExistError(w(), Err::AmpAlarm), 0);
 }
 
 TEST_F(MeasureTest, BypassAndAttenuatorFollowTheAmplifier) {
@@ -122,11 +120,11 @@ TEST_F(MeasureTest, BypassAndAttenuatorFollowTheAmplifier) {
   EXPECT_EQ(w().amp.ampBypass, 0);
   EXPECT_EQ(w().atu.attStep, 1);
   // While a tuning runs the pads are not followed.
-  w().atu.tuneState = 2;
+  w().atu.tuneState = TuneState::AlarmHit;
   status(0x08, 0, 0, 0, 0, 0, 2048, 2048, 0);
   EXPECT_EQ(w().atu.attStep, 1);
   EXPECT_EQ(w().amp.linearProcessStatus, CmdCP);
-  EXPECT_EQ(w().atu.tuneState, 1);
+  EXPECT_EQ(w().atu.tuneState, TuneState::Tuning);
 }
 
 TEST_F(MeasureTest, ShortOrBrokenRepliesReadNothingPastTheirEnd) {
@@ -166,12 +164,13 @@ TEST_F(MeasureTest, CalibrationFilesAndThresholds) {
   EXPECT_EQ(w().amp.KostPWRIN, 16);
   EXPECT_EQ(w().amp.KostFORW, 8);
   EXPECT_EQ(w().amp.KostREFL, 90);
-  root.write("/opt/set/config.txt",
-             "; low high fwdW fwdRaw reflW reflRaw inW inRaw corr thIn thI thRefl thFwd\n"
-             "1800000 2000000 100 1992 50 1910 10 1410 -0.01 20 20 100 600 1 2 3 4 5 6 7 8 9 10 11\n"
-             "3500000 4000000 100 1992 50 1910 10 1410 -0.01 10 25 50 500\n"
-             "garbage row\n"
-             "30000000 54000000 1 1 1 1 1 1 0 1 1 1 1\n");
+  root.write(
+      "/opt/set/config.txt",
+      "; low high fwdW fwdRaw reflW reflRaw inW inRaw corr thIn thI thRefl thFwd\n"
+      "1800000 2000000 100 1992 50 1910 10 1410 -0.01 20 20 100 600 1 2 3 4 5 6 7 8 9 10 11\n"
+      "3500000 4000000 100 1992 50 1910 10 1410 -0.01 10 25 50 500\n"
+      "garbage row\n"
+      "30000000 54000000 1 1 1 1 1 1 0 1 1 1 1\n");
   ReadConfigFile(w());
   ASSERT_EQ(w().amp.configRows.size(), 3u);
   EXPECT_TRUE(log.contains("config.txt line 4 skipped"));
@@ -189,7 +188,13 @@ TEST_F(MeasureTest, CalibrationFilesAndThresholds) {
   ASSERT_EQ(first.size(), 1u);
   // Offsets 16, 8, 90: input sqrt(20 / (10 / 1426²)) = 2016; forward sqrt(600 / (100 / 2000²))
   // = 4899 and current 20 A = 5830 counts are limited to 4095; reflected 2828.
-  EXPECT_EQ(first[0], "TS" "2016" "4095" "2828" "4095" ";");
+  EXPECT_EQ(first[0],
+            "TS"
+            "2016"
+            "4095"
+            "2828"
+            "4095"
+            ";");
   w().ui.trxFreq = 3600000;
   SearchCambioSoglie_TS(w());
   EXPECT_EQ(queued().size(), 1u);
@@ -216,7 +221,7 @@ TEST_F(MeasureTest, MissingCalibrationUsesBuiltInValues) {
 TEST_F(MeasureTest, StatusTextByteForByte) {
   w().core.version = "01.046";
   w().amp.ampFwVersion.set("1.02.03");
-  w().bands.freqInterface = 2;
+  w().bands.freqInterface = FreqInterface::Ft817;
   w().atu.attStep = 1;
   w().set.NumAntenna = 2;
   w().amp.ampBypass = 1;
@@ -228,7 +233,10 @@ TEST_F(MeasureTest, StatusTextByteForByte) {
   w().ui.tinyVamp = 200;
   w().amp.ampCurrentRaw = 2048;
   w().set.NumBanco = 3;
-  for (int e : {1, 3, 4, 5, 12, 13, 19}) AddErrore(w(), e);
+  for (Err e : {Err::HighSwr, Err::InputPower, Err::Comm, Err::RemoteUsb, Err::TuneTimeout,
+                Err::TuneSwrWarning, Err::BandStandby}) {
+    AddErrore(w(), e);
+  }
   char text[kStatusTextSize];
   ASSERT_EQ(CreaBufferDiStato(w(), text), 59);
   EXPECT_EQ(std::string(text, 42), "----2121T0001.50123.46004.5042.517.007.003");

@@ -63,11 +63,10 @@ TEST(PanelGpio, KeyOneLongPressSendsPowerOffRepeatedlyAfterRelease) {
   const std::filesystem::path controllerLog = root.path("/var/log/power-controller.log");
   auto works = std::make_unique<Works>();
   InitGlobalVar(*works);  // TIME_LONG_PRESS 0.5 s; the first exchange is 0xB0
-  works->ui.hooks.DecodeTasto = &armPowerOff;
   bench::GpioKeys keys(root.path("/dev/mem"));
   ASSERT_TRUE(keys.ok()) << keys.error();
 
-  std::thread gpio([&] { GPIO(*works); });
+  std::thread gpio([&] { runGpio(*works, &armPowerOff); });
   const auto stop = [&] {
     works->core.running = 0;
     if (gpio.joinable()) gpio.join();

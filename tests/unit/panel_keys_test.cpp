@@ -1,13 +1,14 @@
 // Key debouncing and events, the power-off sequence, start-up combinations, and the
 // power controller's exchange slots.
-#include <memory>
-#include <vector>
+#include "ui/panel_keys.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "core/works.h"
 #include "tests/unit/test_support.h"
-#include "ui/panel_keys.h"
 
 namespace corvid {
 namespace {
@@ -32,7 +33,6 @@ class KeysTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitGlobalVar(w());
-    w().ui.hooks.DecodeTasto = &recordEvent;
     gEvents.clear();
     gRepeat = 0;
   }
@@ -48,7 +48,7 @@ class KeysTest : public ::testing::Test {
   Works& w() { return *works_; }
 
   LogCatcher log;
-  PanelKeys keys;
+  PanelKeys keys{&recordEvent};
   double now = 100.0;
   std::unique_ptr<Works> works_ = std::make_unique<Works>();
 };
@@ -67,7 +67,7 @@ TEST_F(KeysTest, ShortPressOnReleaseAfterDebouncing) {
 TEST_F(KeysTest, OneKeyAtATime) {
   hold({1}, 10);
   hold({1, 2}, 10);
-  hold({2}, 4);   // key 1 released (debounce), key 2 still counting
+  hold({2}, 4);  // key 1 released (debounce), key 2 still counting
   hold({2}, 10);
   hold({}, 10);
   EXPECT_EQ(gEvents, (std::vector<Event>{{1, 0}, {2, 0}}));
@@ -87,7 +87,7 @@ TEST_F(KeysTest, LongPressOnceOrRepeating) {
   hold({5}, 14 * 50 + 20);  // fourteen repeats 0.1 s apart
   const size_t slow = gEvents.size();
   EXPECT_GE(slow, 14u);
-  hold({5}, 100);           // then every 0.02 s
+  hold({5}, 100);  // then every 0.02 s
   EXPECT_GE(gEvents.size() - slow, 8u);
   hold({}, 10);
   EXPECT_EQ(gEvents.back(), (Event{5, 0})) << "one more event on release";

@@ -1,11 +1,12 @@
 // The settings file: defaults, parsing, writing back, factory resets and failures.
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <memory>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "core/works.h"
 #include "tests/unit/test_support.h"
@@ -129,10 +130,11 @@ TEST_F(SettingsTest, ScaledAndSpecialValuesRoundTrip) {
 }
 
 TEST_F(SettingsTest, LineEndsDuplicatesAndUnknownKeys) {
-  roundTrip("EnableKeyb: 0\r\nGarbage line\nTcpPort: 7000\nNoSuchKey: 5\nTcpPort: 7001\n"
-            "EnableGPIO:0\nenablelinear: 0\n");
+  roundTrip(
+      "EnableKeyb: 0\r\nGarbage line\nTcpPort: 7000\nNoSuchKey: 5\nTcpPort: 7001\n"
+      "EnableGPIO:0\nenablelinear: 0\n");
   EXPECT_EQ(works().set.text.flag(Slot::EnableKeyb), '0');
-  EXPECT_EQ(works().set.TcpPort, 7001);  // the last of a duplicated key wins
+  EXPECT_EQ(works().set.TcpPort, 7001);                       // the last of a duplicated key wins
   EXPECT_EQ(works().set.text.flag(Slot::EnableGPIO), '1');    // no blank after the colon
   EXPECT_EQ(works().set.text.flag(Slot::EnableLinear), '1');  // keys are case-sensitive
 }
@@ -142,7 +144,9 @@ TEST_F(SettingsTest, OverlongValuesAreCutToTheirSlotAndSpillNowhere) {
       "Pitch: 12345678901234567890\n"
       "Server: 255.255.255.255.255.255\n"
       "PSpar2: 123456789\n"
-      "Passphrase: " + std::string(200, 'p') + "\n"
+      "Passphrase: " +
+      std::string(200, 'p') +
+      "\n"
       "Quality: 77\n");
   EXPECT_EQ(works().set.text.text(Slot::Pitch), "123456789");
   EXPECT_EQ(works().set.text.text(Slot::Quality), "77");
@@ -176,8 +180,9 @@ TEST_F(SettingsTest, GarbageNeverBecomesASetting) {
 }
 
 TEST_F(SettingsTest, AudioAndWaterfallKeysSetTheirCompanions) {
-  roundTrip("AudioCompress: 24000\nChunkTime: 20.0\nBufferingTime: 90.0\nEnableFFT: 0\n"
-            "Enable1600: 0\nWTenable: 1\nWTposition: 1\n");
+  roundTrip(
+      "AudioCompress: 24000\nChunkTime: 20.0\nBufferingTime: 90.0\nEnableFFT: 0\n"
+      "Enable1600: 0\nWTenable: 1\nWTposition: 1\n");
   EXPECT_EQ(works().remote.opusBitrate, 24000);
   EXPECT_EQ(works().remote.captureChunkSamples, 960);
   EXPECT_EQ(works().remote.playChunkSamples, 960);

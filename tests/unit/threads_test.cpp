@@ -1,11 +1,14 @@
 // The thread set: flags, bodies, start and join order, the start-up countdown, the
 // power-controller mailbox and the remote switch.
+#include "core/threads.h"
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <memory>
 #include <thread>
 
-#include <gtest/gtest.h>
-
+#include "core/settings.h"
 #include "core/works.h"
 #include "tests/unit/test_support.h"
 
@@ -135,7 +138,7 @@ TEST_F(ThreadsTest, CountdownSendsTheLoaderCodeOnceAtFive) {
 
 TEST_F(ThreadsTest, MailboxNeverWaitsForAMissingGpioThread) {
   // Without the GPIO thread no one would ever empty the mailbox.
-  CmandoTinyconAttesaStato(works(), 197);
+  CmandoTinyconAttesaStato(works(), TinyCode::Started);
   EXPECT_EQ(works().core.tinyCommand, 0);
   EXPECT_TRUE(log.contains("power controller did not take command 197"));
 }
@@ -144,7 +147,7 @@ TEST_F(ThreadsTest, RemoteSwitchRaisesAndDropsTheRemoteFlags) {
   InstantSleep instant;
   static std::atomic<int> deleted;
   deleted = 0;
-  works().core.hooks.DeleteErrore = [](Works&, int error) { deleted += error; };
+  works().core.hooks.DeleteErrore = [](Works&, Err error) { deleted += errorNumber(error); };
   for (ThreadId id : {ThreadId::th_scrivi, ThreadId::th_leggi, ThreadId::Cat, ThreadId::PEXRead}) {
     works().core.threads.setBody(id, [](Works& w) {
       // Ends once remote operation stops, as the remote threads do.

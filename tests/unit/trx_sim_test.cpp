@@ -314,7 +314,7 @@ TEST_F(LinkAgainstSimTest, ExtIoRecordsSpectraAndCommands) {
   w().set.text.setText(Slot::SerPort, "/dev/VORNSER");
   w().set.text.setFlag(Slot::extIoEnable, '1');
   w().set.text.setFlag(Slot::EnableFFT2, '1');
-  w().bands.freqInterface = 1;
+  w().bands.freqInterface = FreqInterface::ExtIo;
   runThread(&Serial);
   EXPECT_TRUE(waitFor([&] { return pex().freq == 14'070'000u && w().trx.extIoSpectra > 2; }));
   EXPECT_EQ(pex().mode, 6);
@@ -368,7 +368,7 @@ TEST_F(LinkAgainstSimTest, ExtIoRecordsSpectraAndCommands) {
 
   // Silence: error 8, once per hold-off.
   sim.setFaults({.silent = true, .junk = false, .oversized = false});
-  EXPECT_TRUE(waitFor([&] { return ExistError(w(), 8) == 1; }));
+  EXPECT_TRUE(waitFor([&] { return ExistError(w(), Err::ExtIoLost) == 1; }));
   EXPECT_EQ(w().amp.commErrorHoldoff, 2000);
   EXPECT_EQ(pex().freq, 50'313'000u);  // kept while silent
   stopThread();

@@ -15,7 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/wiring.h"
 #include "atu/atu.h"
+#include "core/threads.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "tests/unit/test_support.h"
@@ -719,7 +721,7 @@ class ExtIoLinkTest : public TrxTest {
     TrxTest::SetUp();
     w().set.text.setFlag(Slot::extIoEnable, '1');
     w().set.text.setFlag(Slot::EnableFFT2, '0');
-    w().bands.freqInterface = 1;
+    w().bands.freqInterface = FreqInterface::ExtIo;
     w().amp.commErrorHoldoff = 0;
   }
   // Ends the link once the stream has nothing left (as if the flag went down).
@@ -822,7 +824,7 @@ TEST_F(ExtIoLinkTest, SilenceRaisesError8OncePerHoldoff) {
     if (++reads == 4000) w().set.text.setFlag(Slot::extIoEnable, '0');
   };
   link.run();
-  EXPECT_EQ(ExistError(w(), 8), 1);
+  EXPECT_EQ(ExistError(w(), Err::ExtIoLost), 1);
   EXPECT_EQ(w().amp.commErrorHoldoff, 2000);
   int timeouts = 0;
   for (const std::string& l : log.lines())
@@ -830,13 +832,13 @@ TEST_F(ExtIoLinkTest, SilenceRaisesError8OncePerHoldoff) {
   EXPECT_EQ(timeouts, 1);  // the hold-off is not counted down here
 
   // Another frequency source: the hold-off still starts, no error.
-  DeleteErrore(w(), 8);
+  DeleteErrore(w(), Err::ExtIoLost);
   w().amp.commErrorHoldoff = 0;
-  w().bands.freqInterface = 2;
+  w().bands.freqInterface = FreqInterface::Ft817;
   reads = 0;
   w().set.text.setFlag(Slot::extIoEnable, '1');
   link.run();
-  EXPECT_EQ(ExistError(w(), 8), 0);
+  EXPECT_EQ(ExistError(w(), Err::ExtIoLost), 0);
   EXPECT_EQ(w().amp.commErrorHoldoff, 2000);
 }
 
@@ -891,14 +893,14 @@ TEST_F(TrxTest, ExtIoPortThatCannotBeOpenedRaisesError25) {
   w().set.text.setText(Slot::SerPort, "/dev/VORNSER");
   w().set.text.setFlag(Slot::extIoEnable, '1');
   Serial(w());
-  EXPECT_EQ(ExistError(w(), 25), 1);
+  EXPECT_EQ(ExistError(w(), Err::ExtIoPortOpen), 1);
   EXPECT_TRUE(log.contains("Init Serial Port /dev/VORNSER"));
   EXPECT_TRUE(log.contains("Serial: Unable to open device /dev/VORNSER"));
 }
 
 TEST_F(TrxTest, StartersRunTheRegisteredBodiesByTheirFlags) {
-  TempRoot root;  // neither port exists: both threads end at once
-  wireTrx(w());
+  TempRoot root;     // neither port exists: both threads end at once
+  wireThreads(w());  // the program's own wiring
   EXPECT_TRUE(w().core.threads.hasBody(ThreadId::Serial));
   EXPECT_TRUE(w().core.threads.hasBody(ThreadId::CatSerial));
   w().set.text.setFlag(Slot::extIoEnable, '0');
@@ -914,7 +916,7 @@ TEST_F(TrxTest, StartersRunTheRegisteredBodiesByTheirFlags) {
   StartThreadPEX(w());
   ASSERT_TRUE(w().core.threads.started(ThreadId::Serial));
   EXPECT_TRUE(w().core.threads.join(ThreadId::Serial));
-  EXPECT_EQ(ExistError(w(), 25), 1);
+  EXPECT_EQ(ExistError(w(), Err::ExtIoPortOpen), 1);
 }
 
 }  // namespace
