@@ -334,7 +334,7 @@ int OpenLinear(Works& works, platform::SerialPort& port, bool report) {
   config.controlFlags = CS8 | CREAD | CLOCAL | HUPCL;
   config.minChars = 1;
   config.timeTenths = 5;
-  auto opened = platform::SerialPort::open(device, config);
+  auto opened = platform::SerialPort::openDevice(device, config);
   if (!opened.ok()) {
     const bool openFailed = opened.error() != ENOTTY && opened.error() != EINVAL;
     const char* what = openFailed ? "Unable to open device %s" : "Unable to set comm port %s";

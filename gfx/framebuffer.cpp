@@ -153,7 +153,7 @@ std::unique_ptr<FrameBuffer> fbInit() {
     logError("Unable to allocate framebuffer structure");
     return nullptr;
   }
-  auto device = platform::FramebufferDevice::open(kDevice);
+  auto device = platform::FramebufferDevice::openDevice(kDevice);
   if (!device.ok()) {
     logError("Unable to read framebuffer device: /dev/fb0\n");
     return nullptr;

@@ -11,6 +11,7 @@
 #include "core/works.h"
 #include "gfx/framebuffer.h"
 #include "gfx/text.h"
+#include "platform/files.h"
 #include "platform/log.h"
 
 namespace corvid {
@@ -26,7 +27,7 @@ constexpr int kRgba = PNG_COLOR_TYPE_RGB_ALPHA;  // 6
 // no local it changed after setjmp. release() frees whatever was made.
 struct PngRead {
   const char* name = nullptr;  // "start.png"
-  std::FILE* file = nullptr;
+  platform::File file;
   png_structp png = nullptr;
   png_infop info = nullptr;
   png_bytep* rows = nullptr;
@@ -45,8 +46,7 @@ struct PngRead {
     if (png != nullptr) png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
     png = nullptr;
     info = nullptr;
-    if (file != nullptr) std::fclose(file);
-    file = nullptr;
+    file.reset();
   }
 };
 
@@ -60,7 +60,7 @@ int decode(PngRead& r, uint32_t screenWidth, uint32_t screenHeight, uint32_t byt
     }
     return -1;
   }
-  png_init_io(r.png, r.file);
+  png_init_io(r.png, r.file.get());
   png_set_sig_bytes(r.png, 8);
   png_read_info(r.png, r.info);
   r.width = png_get_image_width(r.png, r.info);
@@ -133,13 +133,13 @@ int getPng(Works& works) {
     ~Release() { r.release(); }
   } release{r};
 
-  r.file = std::fopen(name, "rb");
-  if (r.file == nullptr) {
+  r.file = platform::openForReading(name);
+  if (!r.file) {
     logError("%s image could not be opened", name);
     return -1;
   }
   png_byte header[8];
-  if (std::fread(header, 1, sizeof header, r.file) != sizeof header ||
+  if (std::fread(header, 1, sizeof header, r.file.get()) != sizeof header ||
       png_sig_cmp(header, 0, sizeof header) != 0) {
     logError("%s image is not a PNG file", name);
     return -1;

@@ -84,7 +84,7 @@ CommandStatus runCommand(std::string_view command) {
   return waitFor(pid);
 }
 
-std::optional<CommandPipe> CommandPipe::open(std::string_view command) {
+std::optional<CommandPipe> CommandPipe::start(std::string_view command) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
   Fd readEnd(fds[0]);

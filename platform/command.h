@@ -28,7 +28,7 @@ CommandStatus runCommand(std::string_view command);
 // A command whose standard output is read line by line (popen "r").
 class CommandPipe {
  public:
-  static std::optional<CommandPipe> open(std::string_view command);
+  static std::optional<CommandPipe> start(std::string_view command);
   CommandPipe(CommandPipe&& other) noexcept;
   CommandPipe& operator=(CommandPipe&& other) noexcept;
   CommandPipe(const CommandPipe&) = delete;

@@ -13,6 +13,10 @@
 
 namespace corvid::platform {
 
+File openForReading(std::string_view path) {
+  return File(std::fopen(hostPath(path).c_str(), "rb"));
+}
+
 bool LineReader::open(std::string_view path) {
   file_.reset(std::fopen(hostPath(path).c_str(), "r"));
   return file_ != nullptr;

@@ -10,6 +10,17 @@
 
 namespace corvid::platform {
 
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+// A stdio file that closes itself.
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file for reading in binary mode: an absolute path under the root, a relative one
+// relative to the working directory (the panel pictures). Empty, with errno set, when it
+// cannot be opened.
+File openForReading(std::string_view path);
+
 // Reads a text file line by line as a fixed-size line buffer would: each line without
 // its line feed, cut to maxChars characters. Unlike fgets, the rest of an overlong line
 // is dropped, never handed back as a line of its own.
@@ -22,10 +33,7 @@ class LineReader {
   bool next(std::string& line, size_t maxChars, bool* overlong = nullptr);
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  File file_;
 };
 
 // Removes one trailing "\n" and then one trailing "\r".

@@ -14,7 +14,7 @@
 
 namespace corvid::platform {
 
-Result<FramebufferDevice> FramebufferDevice::open(std::string_view path) {
+Result<FramebufferDevice> FramebufferDevice::openDevice(std::string_view path) {
   const std::string device = hostPath(path);
   Fd fd(::open(device.c_str(), O_RDWR | O_CLOEXEC));
   if (!fd.valid()) return Result<FramebufferDevice>::failure(errno);

@@ -25,7 +25,7 @@ inline constexpr ScreenMode kVirtualScreen{800, 480, 32};
 class FramebufferDevice {
  public:
   // Opens the path (under the root) for reading and writing.
-  static Result<FramebufferDevice> open(std::string_view path);
+  static Result<FramebufferDevice> openDevice(std::string_view path);
 
   FramebufferDevice() = default;
   FramebufferDevice(FramebufferDevice&& other) noexcept;

@@ -30,7 +30,7 @@ void recordCommand(uint8_t command, uint8_t reply) {
 }
 }  // namespace
 
-std::unique_ptr<GpioBlock> GpioBlock::open(Error* error, int* mapResult) {
+std::unique_ptr<GpioBlock> GpioBlock::map(Error* error, int* mapResult) {
   *error = Error::None;
   const std::string path = hostPath("/dev/mem");
   const int fd = ::open(path.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);

@@ -27,7 +27,7 @@ class GpioBlock {
  public:
   enum class Error { None, Open, Map };
   // Opens /dev/mem (under the root) and maps the block.
-  static std::unique_ptr<GpioBlock> open(Error* error, int* mapResult);
+  static std::unique_ptr<GpioBlock> map(Error* error, int* mapResult);
   ~GpioBlock();
   GpioBlock(const GpioBlock&) = delete;
   GpioBlock& operator=(const GpioBlock&) = delete;

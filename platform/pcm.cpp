@@ -103,7 +103,7 @@ int PcmWakeup::clear() const {
   }
 }
 
-Result<PcmStream> PcmStream::open(std::string_view device, PcmDirection direction,
+Result<PcmStream> PcmStream::openDevice(std::string_view device, PcmDirection direction,
                                   PcmOpenRetry retry, std::string_view configuration, int* tries) {
   if (tries != nullptr) *tries = 0;
   ConfigPtr config;

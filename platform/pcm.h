@@ -127,7 +127,7 @@ class PcmStream {
   // that alone defines the names (the system's configuration files are then not read):
   // the tests and the bench describe their stand-in devices so. *tries (when given) gets
   // the number of tries made. Failure: the last try's code.
-  static Result<PcmStream> open(std::string_view device, PcmDirection direction,
+  static Result<PcmStream> openDevice(std::string_view device, PcmDirection direction,
                                 PcmOpenRetry retry = {}, std::string_view configuration = {},
                                 int* tries = nullptr);
 

@@ -11,7 +11,7 @@
 
 namespace corvid::platform {
 
-Result<SerialPort> SerialPort::open(std::string_view path, const SerialConfig& config) {
+Result<SerialPort> SerialPort::openDevice(std::string_view path, const SerialConfig& config) {
   const std::string device = hostPath(path);
   Fd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) return Result<SerialPort>::failure(errno);

@@ -39,7 +39,7 @@ class SerialPort final : public ByteStream {
  public:
   // Opens the device (under the root) read-write without becoming its controlling
   // terminal and applies the configuration.
-  static Result<SerialPort> open(std::string_view path, const SerialConfig& config);
+  static Result<SerialPort> openDevice(std::string_view path, const SerialConfig& config);
 
   SerialPort() = default;
   long read(std::span<uint8_t> buffer, int timeoutMs) override;

@@ -175,7 +175,7 @@ uint16_t TcpSocket::localPort() const {
   return boundPort(fd_.get());
 }
 
-Result<TcpListener> TcpListener::open(uint16_t port, int backlog, ListenAddress address,
+Result<TcpListener> TcpListener::listen(uint16_t port, int backlog, ListenAddress address,
                                       ListenStep* failedStep) {
   const auto fail = [failedStep](ListenStep step, int error) {
     if (failedStep != nullptr) *failedStep = step;

@@ -64,7 +64,7 @@ class TcpListener {
   // A listening socket with SO_REUSEADDR, bound to every address (or to 127.0.0.1 only:
   // tests and the bench) on port; port 0 lets the system pick one, which port() tells.
   // On failure the errno comes back and *failedStep (when given) names the call.
-  static Result<TcpListener> open(uint16_t port, int backlog,
+  static Result<TcpListener> listen(uint16_t port, int backlog,
                                   ListenAddress address = ListenAddress::any,
                                   ListenStep* failedStep = nullptr);
 

@@ -120,7 +120,7 @@ void CatSerial(Works& works) {
   config.localFlags = 0;
   config.minChars = 1;
   config.timeTenths = 0;
-  auto opened = platform::SerialPort::open(device, config);
+  auto opened = platform::SerialPort::openDevice(device, config);
   if (!opened.ok()) {
     // The port layer reports one errno for opening and setting up; a device that opens
     // but refuses the line settings answers ENOTTY or EINVAL.

@@ -475,7 +475,7 @@ void Serial(Works& works) {
   config.localFlags = 0;
   config.minChars = 1;
   config.timeTenths = 0;
-  auto opened = platform::SerialPort::open(device, config);
+  auto opened = platform::SerialPort::openDevice(device, config);
   if (!opened.ok()) {
     logError("Unable to open device %s", device.c_str());
     trace("Serial: Unable to open device %s\n", device.c_str());

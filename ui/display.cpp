@@ -154,7 +154,7 @@ int DisattivoScreenSave(Works& works) {
 }
 
 void ReadCPUTemp(Works& works) {
-  auto pipe = platform::CommandPipe::open("my_temp");
+  auto pipe = platform::CommandPipe::start("my_temp");
   if (!pipe) {
     // The board's temperatures only steer the fan while the table asks for none: the
     // amplifier stays under control without them, so the program goes on.

@@ -69,7 +69,7 @@ void runGpio(Works& works, KeyHandler handler) {
   logInfo("GPIO operations start\n");
   GpioBlock::Error error;
   int mapResult = 0;
-  std::unique_ptr<GpioBlock> gpio = GpioBlock::open(&error, &mapResult);
+  std::unique_ptr<GpioBlock> gpio = GpioBlock::map(&error, &mapResult);
   if (error == GpioBlock::Error::Open) {
     logError("can't open /dev/mem");
     std::exit(8);

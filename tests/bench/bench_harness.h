@@ -73,6 +73,8 @@ class CorvidRun {
   bool start();
   pid_t pid() const { return child_ ? child_->pid() : -1; }
   bool alive() { return child_ && child_->running(); }
+  // How the controller ended; empty while it runs (or before it started).
+  std::optional<ExitStatus> exitStatus() { return child_ ? child_->poll() : std::nullopt; }
   // Stops the controller (it is also stopped at the end of the run).
   void stop();
 

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -204,6 +206,40 @@ TEST(CorvidStartup, RemoteStartWritesTheRemoteStopThenTheRemoteStart) {
   EXPECT_EQ(atStart[atStop.size()], rwRemount(run.root()));
   EXPECT_EQ(atStart[atStop.size() + 1], roRemount(run.root()));
   EXPECT_EQ(run.readFile("/opt/set/setup.txt"), setup);
+}
+
+// Stray signals (a hang-up, an alarm, a broken pipe, the user signals) are ignored, but a
+// fault signal is not caught: the controller ends by it, as a crash must, rather than
+// returning into the faulting instruction for ever.
+TEST(CorvidSignals, StraySignalsAreIgnoredAndAFaultSignalEndsTheController) {
+  // The sanitizers would catch the fault signal themselves and exit with their report:
+  // here the controller must meet it with its own signal set-up.
+  for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    const char* old = std::getenv(name);
+    const std::string options = std::string(old != nullptr ? old : "") + ":handle_segv=0";
+    ::setenv(name, options.c_str(), 1);
+  }
+  CorvidRun run;
+  const std::string setup = withValues(goldenSetup(), {{"EnableKeyb", "0"},
+                                                       {"EnableGPIO", "0"},
+                                                       {"EnableLinear", "0"},
+                                                       {"EnableTime", "0"},
+                                                       {"WebSocket", "0"}});
+  run.writeFile("/opt/set/setup.txt", setup);
+  ASSERT_TRUE(run.start());
+  ASSERT_TRUE(run.waitForLog("Time Loading ...10..")) << run.log();
+
+  for (int signal : {SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM}) {
+    ASSERT_EQ(::kill(run.pid(), signal), 0);
+  }
+  ASSERT_TRUE(run.waitForLog("Time Loading ... 8..")) << "the countdown goes on\n" << run.log();
+  EXPECT_TRUE(run.alive());
+
+  ASSERT_EQ(::kill(run.pid(), SIGSEGV), 0);
+  ASSERT_TRUE(waitUntil([&] { return !run.alive(); }, 10s)) << "SIGSEGV was caught\n" << run.log();
+  const std::optional<ExitStatus> status = run.exitStatus();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->signal, SIGSEGV) << status->describe();
 }
 
 }  // namespace

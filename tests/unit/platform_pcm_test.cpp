@@ -63,7 +63,7 @@ std::vector<uint8_t> pattern(size_t bytes) {
 }
 
 PcmStream openNull(PcmDirection direction) {
-  auto stream = PcmStream::open("null", direction);
+  auto stream = PcmStream::openDevice("null", direction);
   // "null" comes from the library's data files (libasound2-data, /usr/share/alsa).
   EXPECT_TRUE(stream.ok()) << platform::pcmErrorText(stream.error());
   return std::move(stream.value());
@@ -157,7 +157,7 @@ TEST_F(PcmTest, FileDevicesOfAConfigurationTextCarryTheBytes) {
       dir.path("in.raw") + "\" }\n";
 
   {
-    auto out = PcmStream::open("corvid_out", PcmDirection::playback, {}, configuration);
+    auto out = PcmStream::openDevice("corvid_out", PcmDirection::playback, {}, configuration);
     ASSERT_TRUE(out.ok()) << platform::pcmErrorText(out.error());
     ASSERT_TRUE(out->setHardware({.channels = 2, .rate = 48000}).ok());
     EXPECT_EQ(out->writei(sound), 64);
@@ -167,7 +167,7 @@ TEST_F(PcmTest, FileDevicesOfAConfigurationTextCarryTheBytes) {
   const std::vector<uint8_t> played{std::istreambuf_iterator<char>(written), {}};
   EXPECT_EQ(played, sound);
 
-  auto in = PcmStream::open("corvid_in", PcmDirection::capture, {}, configuration);
+  auto in = PcmStream::openDevice("corvid_in", PcmDirection::capture, {}, configuration);
   ASSERT_TRUE(in.ok()) << platform::pcmErrorText(in.error());
   ASSERT_TRUE(in->setHardware({.channels = 2, .rate = 48000}).ok());
   std::vector<uint8_t> captured(32 * 4, 0);
@@ -178,7 +178,7 @@ TEST_F(PcmTest, FileDevicesOfAConfigurationTextCarryTheBytes) {
 TEST_F(PcmTest, AnUnknownDeviceFailsAfterEveryTry) {
   testing::InstantSleep sleeps;
   int tries = 0;
-  auto stream = PcmStream::open("corvid_no_such_device", PcmDirection::capture,
+  auto stream = PcmStream::openDevice("corvid_no_such_device", PcmDirection::capture,
                                 {.tries = 4, .pauseMs = 100}, {}, &tries);
   ASSERT_FALSE(stream.ok());
   EXPECT_EQ(stream.error(), -ENOENT);
@@ -188,11 +188,11 @@ TEST_F(PcmTest, AnUnknownDeviceFailsAfterEveryTry) {
 
   // A configuration text defines the only names there are: "null" is not one of them.
   auto outside =
-      PcmStream::open("null", PcmDirection::playback, {}, "pcm.other { type null }", &tries);
+      PcmStream::openDevice("null", PcmDirection::playback, {}, "pcm.other { type null }", &tries);
   EXPECT_EQ(outside.error(), -ENOENT);
   EXPECT_EQ(tries, 1);
   // A text that does not parse is refused before any try.
-  auto garbled = PcmStream::open("x", PcmDirection::playback, {.tries = 3}, "pcm.x { type", &tries);
+  auto garbled = PcmStream::openDevice("x", PcmDirection::playback, {.tries = 3}, "pcm.x { type", &tries);
   EXPECT_LT(garbled.error(), 0);
   EXPECT_EQ(tries, 0);
 }

@@ -50,7 +50,7 @@ struct Pair {
 // A loopback listener on a port of the system's choice, a client, and its accepted socket.
 Pair connectedPair() {
   Pair pair;
-  auto listener = TcpListener::open(0, 1, ListenAddress::loopback);
+  auto listener = TcpListener::listen(0, 1, ListenAddress::loopback);
   EXPECT_TRUE(listener.ok()) << listener.error();
   pair.listener = std::move(listener.value());
   auto client = TcpSocket::connect("127.0.0.1", pair.listener.port(), kPatience);
@@ -92,7 +92,7 @@ TEST(TcpSocket, PortZeroGivesARealPortAndBytesGoBothWays) {
 }
 
 TEST(TcpSocket, AcceptTimesOutWhenNobodyComes) {
-  auto listener = TcpListener::open(0, 1, ListenAddress::loopback);
+  auto listener = TcpListener::listen(0, 1, ListenAddress::loopback);
   ASSERT_TRUE(listener.ok());
   for (const int timeoutMs : {0, 50}) {
     auto client = listener->accept(timeoutMs);
@@ -196,7 +196,7 @@ TEST(TcpSocket, FailuresComeBackAsValues) {
   // A port nobody listens on: take one from the system, then close it.
   uint16_t freePort = 0;
   {
-    auto listener = TcpListener::open(0, 1, ListenAddress::loopback);
+    auto listener = TcpListener::listen(0, 1, ListenAddress::loopback);
     ASSERT_TRUE(listener.ok());
     freePort = listener->port();
   }
@@ -218,10 +218,10 @@ TEST(TcpSocket, FailuresComeBackAsValues) {
   }
 
   // A port in use is refused at the bind, and the step says so.
-  auto first = TcpListener::open(0, 1, ListenAddress::loopback);
+  auto first = TcpListener::listen(0, 1, ListenAddress::loopback);
   ASSERT_TRUE(first.ok());
   ListenStep step = ListenStep::none;
-  auto second = TcpListener::open(first->port(), 1, ListenAddress::loopback, &step);
+  auto second = TcpListener::listen(first->port(), 1, ListenAddress::loopback, &step);
   EXPECT_EQ(second.error(), EADDRINUSE);
   EXPECT_EQ(step, ListenStep::bind);
 }

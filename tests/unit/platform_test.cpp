@@ -1,15 +1,22 @@
-// The root, shell commands, line reading, atomic replacement and the /opt/set window.
+// The root, shell commands, line reading, atomic replacement, the /opt/set window and the
+// signal set-up.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 #include "platform/command.h"
 #include "platform/files.h"
 #include "platform/root.h"
+#include "platform/signals.h"
 #include "tests/unit/test_support.h"
 
 namespace corvid {
@@ -28,7 +35,8 @@ TEST(Root, MapsAbsolutePathsOnlyUnderARoot) {
   EXPECT_EQ(platform::hostPath("/opt/set/setup.txt"), "/r/opt/set/setup.txt");
   EXPECT_EQ(platform::hostPath("start.png"), "start.png");  // relative stays relative
   EXPECT_EQ(platform::hostPath("/dev/null"), "/dev/null");
-  EXPECT_EQ(platform::commandSearchPath(), "/r/usr/local/bin:/r/usr/bin:/r/bin:/r/usr/sbin:/r/sbin");
+  EXPECT_EQ(platform::commandSearchPath(),
+            "/r/usr/local/bin:/r/usr/bin:/r/bin:/r/usr/sbin:/r/sbin");
   platform::setRoot("");
 }
 
@@ -63,7 +71,7 @@ TEST(Command, RunsOnlyWhatTheRootProvides) {
 TEST(Command, PipeReadsLinesAndCutsLongOnes) {
   TempRoot root;
   root.addProgram("two", "echo 45\necho \"temp=47.2'C\"\nprintf 'tail-without-newline'\n");
-  auto pipe = platform::CommandPipe::open("two");
+  auto pipe = platform::CommandPipe::start("two");
   ASSERT_TRUE(pipe.has_value());
   std::string line;
   ASSERT_TRUE(pipe->readLine(line, 200));
@@ -171,6 +179,66 @@ TEST(SetWriteWindow, WithoutAMountProgramNothingIsWritable) {
   platform::SetWriteWindow window;
   EXPECT_FALSE(window.writable());
   EXPECT_TRUE(log.contains("can't mount rw /opt/set/ error 127"));
+}
+
+TEST(Files, OpenForReadingMapsAbsolutePathsAndLeavesRelativeOnes) {
+  TempRoot root;
+  root.write("/opt/set/a.txt", "under the root");
+  const fs::path relative = fs::path("corvid-relative-" + std::to_string(::getpid()) + ".txt");
+  std::ofstream(relative) << "in the working folder";
+  auto contents = [](platform::File file) {
+    std::string text(64, '\0');
+    text.resize(file ? std::fread(text.data(), 1, text.size(), file.get()) : 0);
+    return text;
+  };
+  EXPECT_EQ(contents(platform::openForReading("/opt/set/a.txt")), "under the root");
+  EXPECT_EQ(contents(platform::openForReading(relative.string())), "in the working folder");
+  EXPECT_FALSE(platform::openForReading("/opt/set/missing.txt"));
+  fs::remove(relative);
+}
+
+// How a process that met SIGSEGV ended: killed by it, or, in a sanitizer build, by the
+// sanitizer's own handler, which reports the signal and exits with its code.
+bool endedBySegmentationFault(int status) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  if (WIFEXITED(status)) return WEXITSTATUS(status) == 1 || WEXITSTATUS(status) == 66;
+#endif
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV;
+}
+
+// What a fault signal does must not change: a handler that returned from one would run
+// the faulting instruction again for ever. The stray ones get a handler that does nothing.
+TEST(Signals, FaultSignalsKeepTheirActionAndStrayOnesAreIgnored) {
+  const std::vector<int> kept = {SIGSEGV, SIGBUS, SIGFPE,  SIGILL,  SIGTRAP, SIGSYS,
+                                 SIGABRT, SIGINT, SIGTERM, SIGCHLD, SIGIO};
+  const std::vector<int> ignored = {SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
+                                    SIGTSTP, SIGTTIN, SIGTTOU, SIGURG,  SIGXCPU, SIGWINCH};
+  for (int signal : kept) EXPECT_TRUE(platform::keepsDefaultAction(signal)) << signal;
+  for (int signal : ignored) EXPECT_FALSE(platform::keepsDefaultAction(signal)) << signal;
+
+  // In a child, so that this process keeps its own signal set-up.
+  EXPECT_EXIT(
+      {
+        struct sigaction before[32] = {};
+        for (int signal : kept) sigaction(signal, nullptr, &before[signal]);
+        platform::ignoreStraySignals();
+        for (int signal : kept) {
+          struct sigaction after {};
+          sigaction(signal, nullptr, &after);
+          if (after.sa_handler != before[signal].sa_handler) std::_Exit(100 + signal);
+        }
+        for (int signal : ignored) {
+          struct sigaction after {};
+          sigaction(signal, nullptr, &after);
+          if (after.sa_handler == SIG_DFL || after.sa_handler == SIG_IGN) std::_Exit(150 + signal);
+        }
+        ::raise(SIGHUP);  // ignored: goes on
+        ::raise(SIGPIPE);
+        ::raise(SIGSEGV);
+        std::_Exit(99);  // not reached: the fault signal ends the process
+      },
+      endedBySegmentationFault,
+      "");
 }
 
 }  // namespace
