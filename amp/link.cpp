@@ -326,14 +326,14 @@ std::string buildCommand(Works& works, int index, char letters[2]) {
 int OpenLinear(Works& works, platform::SerialPort& port, bool report) {
   const std::string device = works.set.text.text(Slot::LinPort);
   if (report) logInfo("Init Linear Port %s", device.c_str());
-  platform::SerialConfig config;
-  config.speed = B115200;
-  config.inputFlags = IGNPAR;
-  config.outputFlags = 0;
-  config.localFlags = 0;
-  config.controlFlags = CS8 | CREAD | CLOCAL | HUPCL;
-  config.minChars = 1;
-  config.timeTenths = 5;
+  // 115200 8N1, raw; a read returns after a byte or half a second.
+  const platform::SerialConfig config{.speed = B115200,
+                                      .inputFlags = IGNPAR,
+                                      .outputFlags = 0,
+                                      .controlFlags = CS8 | CREAD | CLOCAL | HUPCL,
+                                      .localFlags = 0,
+                                      .minChars = 1,
+                                      .timeTenths = 5};
   auto opened = platform::SerialPort::openDevice(device, config);
   if (!opened.ok()) {
     const bool openFailed = opened.error() != ENOTTY && opened.error() != EINVAL;

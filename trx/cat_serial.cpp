@@ -73,9 +73,8 @@ void CatSerialPoller::step() {
       const long n = reader_.available();
       if (n == 0 || n < 0) {
         if (n < 0) {
-          // A failing port looks like silence to the timeout; it is logged once.
-          if (!readFailing_) logError("timeout %ld\n", n);
-          readFailing_ = true;
+          // A failing port looks like silence to the timeout.
+          readFailures_.failed(n);
           platform::sleepMs(kCatDecodePauseMs);
           trx.counterimeoutCAT += kCatDecodePauseMs;
         } else {
@@ -91,7 +90,7 @@ void CatSerialPoller::step() {
         }
         break;
       }
-      readFailing_ = false;
+      readFailures_.recovered();
       reply_[received_++] = reader_.take();
       if (received_ == kCatReplyBytes) trx.catProcessStatus = CatDecode;
       break;
@@ -112,14 +111,9 @@ void CatSerialPoller::run() {
 void CatSerial(Works& works) {
   const std::string device = works.set.text.text(Slot::CatSerialPort);
   logInfo("Init CATSerial Port %s", device.c_str());
-  platform::SerialConfig config;
-  config.speed = B38400;
-  config.inputFlags = IGNPAR;
-  config.outputFlags = 0;
-  config.controlFlags = CS8 | CSTOPB | CREAD | CLOCAL;  // 8 data bits, no parity, 2 stop
-  config.localFlags = 0;
-  config.minChars = 1;
-  config.timeTenths = 0;
+  // 38400 baud, 8 data bits, no parity, 2 stop bits, raw.
+  const platform::SerialConfig config{
+      .speed = B38400, .controlFlags = CS8 | CSTOPB | CREAD | CLOCAL, .minChars = 1};
   auto opened = platform::SerialPort::openDevice(device, config);
   if (!opened.ok()) {
     // The port layer reports one errno for opening and setting up; a device that opens

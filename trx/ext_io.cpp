@@ -368,11 +368,9 @@ void ExtIoLink::reportSilence(int where) {
   trace("---------------------------------------TIMEOUT EXT IO %d\n", where);
 }
 
-// A failing port fails at every read: it is logged once until a byte comes again, and
-// each failure waits a millisecond so that the loop never spins.
+// Each failure waits a millisecond so that the loop never spins.
 void ExtIoLink::readFailed(long result) {
-  if (!readFailing_) logError("error %ld", result);
-  readFailing_ = true;
+  readFailures_.failed(result);
   platform::sleepMs(1);
 }
 
@@ -380,7 +378,7 @@ bool ExtIoLink::waitForType(uint8_t& type) {
   while (keepRunning()) {
     const long n = reader_.available();
     if (n > 0) {
-      readFailing_ = false;
+      readFailures_.recovered();
       idleMs_ = 0;
       const uint8_t byte = reader_.take();
       if (byte <= kExtIoLastType) {
@@ -410,7 +408,7 @@ bool ExtIoLink::readSerialPort(std::span<uint8_t> buffer) {
     if (!keepRunning()) return false;
     const long n = reader_.available();
     if (n > 0) {
-      readFailing_ = false;
+      readFailures_.recovered();
       while (got < buffer.size() && reader_.available() > 0) buffer[got++] = reader_.take();
       continue;
     }
@@ -467,14 +465,9 @@ void ExtIoLink::run() {
 void Serial(Works& works) {
   const std::string device = works.set.text.text(Slot::SerPort);
   logInfo("Init Serial Port %s", device.c_str());
-  platform::SerialConfig config;
-  config.speed = B115200;
-  config.inputFlags = IGNPAR;
-  config.outputFlags = 0;
-  config.controlFlags = CS8 | CREAD | CLOCAL;
-  config.localFlags = 0;
-  config.minChars = 1;
-  config.timeTenths = 0;
+  // 115200 8N1, raw.
+  const platform::SerialConfig config{
+      .speed = B115200, .controlFlags = CS8 | CREAD | CLOCAL, .minChars = 1};
   auto opened = platform::SerialPort::openDevice(device, config);
   if (!opened.ok()) {
     logError("Unable to open device %s", device.c_str());

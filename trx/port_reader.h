@@ -1,12 +1,14 @@
 // The receiving side of a transceiver port: what has arrived is taken from the stream in
 // one read and then handed out byte by byte, so that a 1 kB spectrum costs a few system
-// calls instead of a thousand. Only bytes that arrived are ever handed out.
+// calls instead of a thousand. Only bytes that arrived are ever handed out. Also the
+// once-only log line of a port whose reads keep failing.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/log.h"
 #include "platform/serial.h"
 
 namespace corvid {
@@ -36,6 +38,29 @@ class PortReader {
   std::array<uint8_t, 4096> buffer_{};
   size_t head_ = 0;
   size_t tail_ = 0;
+};
+
+// A port that fails fails at every read: the failure is logged once, and again only
+// after a byte has come in between.
+class ReadFailureLog {
+ public:
+  enum class Link { Ft817, ExtIo };
+  explicit ReadFailureLog(Link link) : link_(link) {}
+
+  void failed(long result) {
+    if (failing_) return;
+    failing_ = true;
+    if (link_ == Link::Ft817) {
+      platform::logError("timeout %ld\n", result);
+    } else {
+      platform::logError("error %ld", result);
+    }
+  }
+  void recovered() { failing_ = false; }
+
+ private:
+  Link link_;
+  bool failing_ = false;
 };
 
 }  // namespace corvid

@@ -55,7 +55,7 @@ class CatSerialPoller {
   PortReader reader_;
   std::array<uint8_t, kCatReplyBytes> reply_{};
   size_t received_ = 0;
-  bool readFailing_ = false;
+  ReadFailureLog readFailures_{ReadFailureLog::Link::Ft817};
 };
 
 // The thread body: opens CatSerialPort and polls it.
@@ -125,7 +125,7 @@ class ExtIoLink {
   std::array<uint8_t, kExtIoPayloadMax> payload_{};
   std::array<uint8_t, kFftBins> spectrum_{};
   int idleMs_ = 0;
-  bool readFailing_ = false;
+  ReadFailureLog readFailures_{ReadFailureLog::Link::ExtIo};
 };
 
 // The thread body: opens SerPort and runs the receive loop.

@@ -3,7 +3,7 @@
 // not built), so a test or the tune benchmark calls GoTune itself and turns the link's
 // state machine (linkStep, the body of the Linear thread) until the tune has ended.
 //
-// MicroStream is the zero-latency line: the micro answers each frame as it is written.
+// microLine is the zero-latency line: the micro answers each frame as it is written.
 // On the bench proper the same link runs over the simulator's pseudo-terminal.
 #pragma once
 
@@ -29,47 +29,13 @@
 
 namespace corvid::bench {
 
-class MicroStream final : public platform::ByteStream {
- public:
-  explicit MicroStream(AmpMicro& micro) : micro_(micro) {}
-
-  long read(std::span<uint8_t> buffer, int) override {
-    size_t n = 0;
-    while (n < buffer.size() && !toLink_.empty()) {
-      buffer[n++] = static_cast<uint8_t>(toLink_.front());
-      toLink_.pop_front();
-    }
-    return static_cast<long>(n);
-  }
-
-  long write(std::span<const uint8_t> data) override {
-    frames_.clear();
-    parser_.feed(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
-                 frames_);
-    for (const Frame& frame : frames_) {
-      if (frame.check != FrameCheck::Ok) {
-        ++badFrames;
-        continue;
-      }
-      commands.emplace_back(frame.text());
-      const auto reply = micro_.answer(frame.text(), SimClock::now());
-      if (reply) {
-        const std::string framed = frameReply(*reply);
-        toLink_.insert(toLink_.end(), framed.begin(), framed.end());
-      }
-    }
-    return static_cast<long>(data.size());
-  }
-
-  std::vector<std::string> commands;  // the command texts, checksum digits removed
-  int badFrames = 0;
-
- private:
-  AmpMicro& micro_;
-  FrameParser parser_;
-  std::vector<Frame> frames_;
-  std::deque<char> toLink_;
-};
+// The zero-latency line to a micro simulator: it answers each frame as it is written.
+inline testing::FakeMicro microLine(AmpMicro& micro) {
+  return testing::FakeMicro([&micro](const std::string& command) -> std::string {
+    const auto reply = micro.answer(command, SimClock::now());
+    return reply ? frameReply(*reply) : std::string();
+  });
+}
 
 // A record as the link has it after the amplifier's start-up, set for a tune on antenna
 // (1..3) at a frequency: automatic tuning enabled, no SWR target (the fine passes run
@@ -163,7 +129,7 @@ inline TuneOutcome tuneOnZeroLatencyMicro(const BenchLoad& load,
     micro.settings().tuneValue = tuneValueOf(near);
   }
   works->atu.fineTuneRequest = fine ? 1 : 0;
-  MicroStream stream(micro);
+  testing::FakeMicro stream = microLine(micro);
   LinkReceiver receiver;
 
   TuneOutcome outcome;

@@ -1,5 +1,7 @@
 // An in-memory stand-in for the amplifier micro's end of the serial line: every frame
-// the link writes is checked and recorded, and answered by a reply function.
+// the link writes is checked and recorded, and answered by a reply function. Frames are
+// made and checked with the bench's protocol code (sim/micro_protocol.h), written apart
+// from the link's, so that a wrong checksum in the link cannot pass unseen.
 #pragma once
 
 #include <cstdio>
@@ -12,14 +14,13 @@
 #include "core/works.h"
 #include "errors/errors.h"
 #include "platform/serial.h"
+#include "sim/micro_protocol.h"
 
 namespace corvid::testing {
 
 // The frame the micro sends for a reply text: upper-case checksum digits, then the text.
 inline std::string microFrame(const std::string& text) {
-  char digits[3];
-  std::snprintf(digits, sizeof digits, "%02X", Sys_Crc8Calculation(text));
-  return digits + text;
+  return bench::frameReply(text);
 }
 
 class FakeMicro final : public platform::ByteStream {
@@ -39,29 +40,28 @@ class FakeMicro final : public platform::ByteStream {
   }
 
   long write(std::span<const uint8_t> data) override {
-    for (uint8_t b : data) {
-      frame_ += static_cast<char>(b);
-      if (b == ';') {
-        frames.push_back(frame_);
-        const std::string text = frame_.substr(2);
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", Sys_Crc8Calculation(text));
-        if (frame_.compare(0, 2, digits) != 0) badFrames.push_back(frame_);
-        commands.push_back(text);
-        for (char c : responder_(text)) toLink_.push_back(c);
-        frame_.clear();
-      }
+    parsed_.clear();
+    parser_.feed(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()),
+                 parsed_);
+    for (const bench::Frame& frame : parsed_) {
+      frames.push_back(frame.bytes);
+      // Lower-case digits of the right checksum, as the micro requires of the link.
+      if (frame.check != bench::FrameCheck::Ok) badFrames.push_back(frame.bytes);
+      const std::string text(frame.text());
+      commands.push_back(text);
+      for (char c : responder_(text)) toLink_.push_back(c);
     }
     return static_cast<long>(data.size());
   }
 
-  std::vector<std::string> frames;    // as written, checksum digits included
-  std::vector<std::string> commands;  // command texts
-  std::vector<std::string> badFrames; // frames whose checksum digits were wrong
+  std::vector<std::string> frames;     // as written, checksum digits included
+  std::vector<std::string> commands;   // command texts
+  std::vector<std::string> badFrames;  // frames the micro would refuse
 
  private:
   Responder responder_;
-  std::string frame_;
+  bench::FrameParser parser_;
+  std::vector<bench::Frame> parsed_;
   std::deque<char> toLink_;
 };
 
@@ -72,7 +72,8 @@ std::string defaultReply(const std::string& command);
 inline std::vector<std::string> drainQueue(Works& works) {
   std::vector<std::string> texts;
   char letters[2];
-  for (int i; (i = works.amp.cmdQueue.pop()) >= 0;) texts.push_back(buildCommand(works, i, letters));
+  for (int i; (i = works.amp.cmdQueue.pop()) >= 0;)
+    texts.push_back(buildCommand(works, i, letters));
   return texts;
 }
 
