@@ -303,5 +303,48 @@ TEST_F(FollowTest, AntennaAndAttenuatorKeys) {
   EXPECT_EQ(ExistError(w(), Err::CmdNotAvailable), 1);
 }
 
+// The tuner writes a few key labels of its own screens, each only while its screen shows.
+TEST_F(FollowTest, KeyLabelsOfTheAntennaTheStandbyAndTheAttenuator) {
+  KeyLabels& labels = w().ui.Novamenu;
+  w().ui.panelState = PanelState::Tune;
+  moveTo(21200000);  // antenna 3, standby: only the tune screen's bypass label changes
+  EXPECT_EQ(labels.get(PanelState::Main, 3, 2), "");
+  EXPECT_EQ(labels.get(PanelState::Tune, 4, 2), "On");
+  EXPECT_EQ(labels.get(PanelState::Main, 2, 2), "") << "the attenuator label is the main screen's";
+
+  w().ui.panelState = PanelState::Main;
+  w().amp.ampBypass = 1;
+  moveTo(7100000);  // antenna 2 again, amplifying, attenuator 0
+  EXPECT_EQ(labels.get(PanelState::Main, 3, 2), "Auto 2");
+  EXPECT_EQ(labels.get(PanelState::Tune, 4, 2), "On") << "not shown: left as it was";
+  EXPECT_EQ(labels.get(PanelState::Main, 2, 2), "  0dB");
+
+  const std::pair<int, const char*> kAttenuator[] = {{0, "  0dB"}, {1, "  2dB"},   {2, "  3dB"},
+                                                     {3, "  5dB"}, {4, "  StdBy"}, {7, "  StdBy"}};
+  for (const auto& [select, text] : kAttenuator) {
+    w().atu.attSelect = select;
+    SetAttenuatorLabel(w());
+    EXPECT_EQ(labels.get(PanelState::Main, 2, 2), text) << select;
+  }
+}
+
+TEST(KeyLabels, LinesAreCutToTheirFieldAndOutOfRangePlacesIgnored) {
+  auto labels = std::make_unique<KeyLabels>();
+  labels->set(PanelState::SpectrumEdit, 6, 1, "0123456789ABCDEF");
+  EXPECT_EQ(labels->get(PanelState::SpectrumEdit, 6, 1), "0123456789A");
+  labels->set(PanelState::SpectrumEdit, 6, 1, "ab");
+  EXPECT_EQ(labels->get(PanelState::SpectrumEdit, 6, 1), "ab") << "the rest of the field cleared";
+  EXPECT_EQ(labels->get(PanelState::SpectrumEdit, 6, 2), "");
+  for (const auto& [key, line] : {std::pair{0, 1}, {7, 1}, {1, 0}, {1, 3}}) {
+    labels->set(PanelState::Main, key, line, "x");
+    EXPECT_EQ(labels->get(PanelState::Main, key, line), "") << key << "/" << line;
+  }
+  labels->set(static_cast<PanelState>(20), 1, 1, "x");
+  EXPECT_EQ(labels->get(static_cast<PanelState>(20), 1, 1), "");
+  labels->setFlags(PanelState::Main, 0x21);
+  EXPECT_EQ(labels->flags(PanelState::Main), 0x21);
+  EXPECT_EQ(labels->flags(static_cast<PanelState>(-1)), 0);
+}
+
 }  // namespace
 }  // namespace corvid
