@@ -39,6 +39,7 @@
 #include "platform/log.h"
 #include "platform/signals.h"
 #include "remote/opus_codec.h"
+#include "system/network.h"
 #include "trx/trx.h"
 
 namespace corvid {
@@ -130,6 +131,8 @@ int runController(Works& works) {
   LoadAllBankTable(works, works.set.NumBanco.load());
   works.atu.lastBandApplied = -1;
   trace("ModeWorkIdx %i \n", interfaceNumber(works.bands.freqInterface.load()));
+
+  ReadLanParam(works);
 
   loadPanelFonts();
 

@@ -10,9 +10,12 @@
 #include "core/works.h"
 #include "errors/errors.h"
 #include "gfx/picture.h"
+#include "system/network.h"
+#include "system/updates.h"
 #include "trx/trx.h"
 #include "ui/display.h"
 #include "ui/gpio.h"
+#include "ui/keyboard.h"
 
 namespace corvid {
 
@@ -47,6 +50,9 @@ void wireThreads(Works& works) {
   threads.setBody(ThreadId::GPIO, &GPIO);
   threads.setBody(ThreadId::Linear, &Linear);
   threads.setBody(ThreadId::LoadThread, &LoadThread);
+  threads.setBody(ThreadId::LANInfoThread, &LANInfoThread);
+  threads.setBody(ThreadId::AggFWThread, &AggFWThread);
+  threads.setBody(ThreadId::keyb, &keyb);
   threads.setBody(ThreadId::Serial, &Serial);
   threads.setBody(ThreadId::CatSerial, &CatSerial);
   threads.setBody(ThreadId::timer, &timer);

@@ -38,6 +38,7 @@ void InitGlobalVar(Works& works) {
   initSettingsNumbers(works);
   works.set.text.setFlag(Slot::AutoTuneTipo, '0');
   works.ui.savedViewType = -1;
+  works.system.lanStatusText.set("No Conn");
 }
 
 }  // namespace corvid

@@ -112,7 +112,11 @@ int StartThreadLinear(Works& works) {
   return startTableThread(works, ThreadId::Linear), 0;
 }
 int StartThreadLANinfo(Works& works) {
-  return startTableThread(works, ThreadId::LANInfoThread), 0;
+  // One run at a time: the caller that finds it idle claims it. The run before has
+  // ended its work by then and is joined before the next one starts.
+  if (works.system.lanInfoRunning.exchange(1) != 0) return 0;
+  if (!restartTableThread(works, ThreadId::LANInfoThread)) works.system.lanInfoRunning = 0;
+  return 0;
 }
 int StartThreadSoket(Works& works) {
   return startTableThread(works, ThreadId::Wsocket), 0;

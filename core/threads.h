@@ -43,7 +43,8 @@ bool startTableThread(Works& works, ThreadId id);
 // ends by itself; it is waited for first, so it can never run twice.
 bool restartTableThread(Works& works, ThreadId id);
 
-// The starters; each returns 0.
+// The starters; each returns 0. StartThreadLANinfo does nothing while a LAN information
+// run is still going (lanInfoRunning).
 int StartThreadLinear(Works& works);
 int StartThreadLANinfo(Works& works);
 int StartThreadSoket(Works& works);

@@ -17,6 +17,26 @@ File openForReading(std::string_view path) {
   return File(std::fopen(hostPath(path).c_str(), "rb"));
 }
 
+std::optional<std::string> readFile(std::string_view path, size_t maxBytes) {
+  File file = openForReading(path);
+  if (!file) return std::nullopt;
+  std::string content;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    if (content.size() + n > maxBytes) {
+      errno = EFBIG;
+      return std::nullopt;
+    }
+    content.append(buffer, n);
+  }
+  if (std::ferror(file.get()) != 0) {
+    errno = EIO;
+    return std::nullopt;
+  }
+  return content;
+}
+
 bool LineReader::open(std::string_view path) {
   file_.reset(std::fopen(hostPath(path).c_str(), "r"));
   return file_ != nullptr;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,10 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // relative to the working directory (the panel pictures). Empty, with errno set, when it
 // cannot be opened.
 File openForReading(std::string_view path);
+
+// The whole content of a file (under the root); empty, with errno set, when it cannot
+// be opened or read, or holds more than maxBytes (EFBIG).
+std::optional<std::string> readFile(std::string_view path, size_t maxBytes);
 
 // Reads a text file line by line as a fixed-size line buffer would: each line without
 // its line feed, cut to maxChars characters. Unlike fgets, the rest of an overlong line

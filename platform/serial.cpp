@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,7 +35,17 @@ long SerialPort::read(std::span<uint8_t> buffer, int timeoutMs) {
   return readWithTimeout(fd_.get(), buffer, timeoutMs);
 }
 
-long SerialPort::write(std::span<const uint8_t> data) { return writeFully(fd_.get(), data); }
+long SerialPort::write(std::span<const uint8_t> data) {
+  return writeFully(fd_.get(), data);
+}
+
+int SerialPort::setModemLine(ModemLine line, bool on) {
+  int bits = 0;
+  if (::ioctl(fd_.get(), TIOCMGET, &bits) != 0) return errno;
+  const int bit = line == ModemLine::DTR ? TIOCM_DTR : TIOCM_RTS;
+  bits = on ? (bits | bit) : (bits & ~bit);
+  return ::ioctl(fd_.get(), TIOCMSET, &bits) == 0 ? 0 : errno;
+}
 
 long readWithTimeout(int fd, std::span<uint8_t> buffer, int timeoutMs) {
   if (fd < 0) return -EBADF;

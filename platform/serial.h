@@ -44,6 +44,10 @@ class SerialPort final : public ByteStream {
   SerialPort() = default;
   long read(std::span<uint8_t> buffer, int timeoutMs) override;
   long write(std::span<const uint8_t> data) override;
+  // Sets or clears one modem-control line: the lines are read (TIOCMGET), the one bit
+  // changed and all written back (TIOCMSET). 0 or errno.
+  enum class ModemLine { DTR, RTS };
+  int setModemLine(ModemLine line, bool on);
   int fd() const { return fd_.get(); }
   bool isOpen() const { return fd_.valid(); }
 

@@ -10,6 +10,10 @@
 
 namespace corvid {
 
+namespace platform {
+class SerialPort;
+}
+
 struct Works;
 
 // The decoded state of the maker's transceiver, as the EXT IO link last reported it.
@@ -112,6 +116,11 @@ struct TrxState {
   std::atomic<uint32_t> catSerReplies{0};   // FT-817 replies decoded
   std::atomic<uint32_t> catSerRejected{0};  // FT-817 replies with a non-BCD byte
   std::atomic<uint32_t> catSerTimeouts{0};  // FT-817 requests without a reply
+
+  // The CAT port while the CAT link holds it open, so that the service keyboard can
+  // switch its modem lines; the link sets and clears it under the lock.
+  std::mutex catPortMutex;
+  platform::SerialPort* catPort = nullptr;  // under catPortMutex
 
   TrxHooks hooks;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "amp/amp.h"
+#include "core/threads.h"
 #include "core/works.h"
 #include "gfx/framebuffer.h"
 #include "gfx/picture.h"
@@ -15,6 +16,8 @@
 #include "platform/clock.h"
 #include "platform/command.h"
 #include "platform/log.h"
+#include "system/network.h"
+#include "system/updates.h"
 
 namespace corvid {
 
@@ -178,6 +181,16 @@ void ReadCPUTemp(Works& works) {
   pipe->close();
 }
 
+std::string topLine(const Works& works) {
+  const std::string lan = works.system.lanStatusText.get();
+  const std::string time = works.ui.dateTimeText.get();
+  if ((works.ui.serviceFlags.load() & kServiceSoftwareUpdate) != 0) {
+    return "SW UPDATE   " + lan + " " + time;
+  }
+  if (lanDisconnected(lan)) return lan;
+  return lan + " " + time;
+}
+
 void ReadDataOra(Works& works) {
   const std::time_t now = wallNow();
   std::tm local{};
@@ -297,6 +310,13 @@ void displayCycle(Works& works, DisplayLoop& st) {
     const std::string name = works.core.unitName.get();
     if (!name.empty()) putString(6, 25, 17, name.c_str(), 255, 255, 255, fb);
   }
+  // 7. Every two minutes, unless a software update is armed: the LAN state and the
+  // information file.
+  if (works.system.lanInfoRunning.load() == 0 && (now - works.system.lanInfoTime.load()) / 60 > 1 &&
+      (ui.serviceFlags.load() & kServiceSoftwareUpdate) == 0) {
+    StartThreadLANinfo(works);
+    WrInfoFile(works);
+  }
   // 8-11. Frequency follow-up.
   followFrequency(works, st.follow, now);
   // 12. The panel, unless the screensaver shows.
@@ -308,7 +328,7 @@ void displayCycle(Works& works, DisplayLoop& st) {
       ReadDataOra(works);
     }
     if (ui.pageFlags.load() != kPageStatus) {
-      const std::string top = works.ui.dateTimeText.get();
+      const std::string top = topLine(works);
       putString(6, 780 - getStringSpace(6, top.c_str()), 17, top.c_str(), 255, 255, 255, fb);
     }
     const std::string name = works.core.unitName.get();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 
 #include "ui/follow_cycle.h"
 
@@ -31,6 +32,9 @@ int DisattivoScreenSave(Works& works);
 void SetWorkImg(Works& works);
 void ReadCPUTemp(Works& works);
 void ReadDataOra(Works& works);
+// The top line of the panel: the LAN state and the time ("SW UPDATE   " before them
+// while a software update is armed); the LAN state alone while there is no connection.
+std::string topLine(const Works& works);
 
 // Needle tip of a value v on a scale of n steps, for a meter centre.
 struct Point {

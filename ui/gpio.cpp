@@ -94,7 +94,7 @@ void runGpio(Works& works, KeyHandler handler) {
   PowerLinkSchedule schedule;
   while (works.core.running.load() != 0) {
     lines.set(1u << kAlivePin, true);
-    lines.set(1u << kUpdatePin, (works.ui.serviceFlags.load() & 1) == 0);
+    lines.set(1u << kUpdatePin, (works.ui.serviceFlags.load() & kServiceFirmwareUpdate) == 0);
     const uint8_t command = schedule.next(works);
     if (command != kTinyIdle) {
       const uint8_t reply =

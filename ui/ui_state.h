@@ -51,6 +51,12 @@ inline constexpr uint32_t kNoticeTuneNotEnabled = 1u << 5;  // "TUNE not Enabled
 inline constexpr uint32_t kNoticeBypassActive = 1u << 6;    // "ByPass active."
 inline constexpr uint32_t kNoticeWaitingForTune = 1u << 7;  // "Waiting for Tune..."
 
+// Bits of serviceFlags: the service items of the menu.
+inline constexpr uint32_t kServiceFirmwareUpdate = 1u << 0;   // armed: the update line is low
+inline constexpr uint32_t kServiceRemoteShell = 1u << 1;      // the remote service is armed
+inline constexpr uint32_t kServiceFirmwareStarted = 1u << 2;  // the micro waits for its programmer
+inline constexpr uint32_t kServiceSoftwareUpdate = 1u << 3;   // a software update is armed
+
 // The views of the main screen, as the ViewType and ViewTX settings store them.
 inline constexpr int kViewReflected = 1;     // forward and reflected power
 inline constexpr int kViewSwr = 2;           // forward power and SWR
@@ -139,7 +145,7 @@ struct UiState {
   // Power controller link.
   std::atomic<uint8_t> tempflag_processextREMLOCOFF{0};  // priority command, 0 none
   std::atomic<int> shutdownState{0};      // 0 none, 1 armed, 2 key released, 3 power-off sent
-  std::atomic<uint32_t> serviceFlags{0};  // bit 0: amplifier firmware update armed
+  std::atomic<uint32_t> serviceFlags{0};  // kService* bits
   std::atomic<int> startupKeysMenu{0};
   std::atomic<int> redrawWorkImg{0};
   std::atomic<PanelState> panelState{PanelState::Main};
