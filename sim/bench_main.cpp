@@ -6,6 +6,7 @@
 //                [--scenario NAME] [--fault WORD]... [--interface 817|pex|gen]
 //                [--web PORT] [--list-scenarios]
 //   corvid-bench snapshot FILE.png [--dir DIR]
+//   corvid-bench key NAME [--dir DIR]
 //
 // Both transceivers run because the controller opens only the link its bank's band
 // table names, and a bank switch at run time may name the other one. The station feeds
@@ -16,6 +17,8 @@
 // DIR/var/log/amp-wire.log. CORVID_EMULATOR (words separated by blanks) is put before
 // the controller's path, as the bench tests of a build for another processor do.
 //
+// The bench holds the root's service keyboard FIFO open while it runs (the controller
+// never reads its end), and "key" types one key on it: SysRq, F1 to F4, F10 to F12.
 // "snapshot" writes the panel as the framebuffer file of DIR holds it now. A benchmark scenario
 // stops the controller after its measurement and prints its figures. SIGINT, SIGTERM or SIGHUP stop
 // the controller (SIGTERM, then SIGKILL after 3 s) and the bench exits with 0. When the controller
@@ -49,6 +52,7 @@
 #include "sim/poll_figures.h"
 #include "sim/root_settings.h"
 #include "sim/scenarios.h"
+#include "sim/service_keyboard.h"
 #include "sim/station_feed.h"
 #include "sim/web_view.h"
 
@@ -85,6 +89,7 @@ void usage(std::FILE* out) {
       "                    [--scenario NAME] [--fault WORD]... [--interface 817|pex|gen]\n"
       "                    [--web PORT] [--list-scenarios]\n"
       "       corvid-bench snapshot FILE.png [--dir DIR]\n"
+      "       corvid-bench key NAME [--dir DIR]\n"
       "  --dir DIR        the bench root (default ./bench-root); its opt/set is kept\n"
       "  --corvid PATH    the controller (default: ../app/corvid beside this program)\n"
       "  --standin PATH   the stand-in programs' binary (default: beside this program)\n"
@@ -98,7 +103,9 @@ void usage(std::FILE* out) {
       "                   the band table files before the start\n"
       "  --web PORT       a live view of the panel, its keys and the simulators on\n"
       "                   http://127.0.0.1:PORT/ (0: a free port)\n"
-      "  snapshot         writes the panel of DIR as it is now to FILE.png\n");
+      "  snapshot         writes the panel of DIR as it is now to FILE.png\n"
+      "  key              types one key on the service keyboard of the bench running in\n"
+      "                   DIR: SysRq, F1, F2, F3, F4, F10, F11 or F12\n");
 }
 
 void message(const char* format, const std::string& text) {
@@ -286,6 +293,63 @@ int snapshot(int argc, char** argv) {
   return 0;
 }
 
+// corvid-bench key NAME [--dir DIR]
+int typeKey(int argc, char** argv) {
+  fs::path dir = "bench-root";
+  std::string name;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--dir" && i + 1 < argc) {
+      dir = argv[++i];
+    } else if (word.starts_with("--dir=")) {
+      dir = std::string(word.substr(6));
+    } else if (!word.starts_with("--") && name.empty()) {
+      name = std::string(word);
+    } else {
+      std::fprintf(stderr, "corvid-bench: key: unexpected %s\n", argv[i]);
+      usage(stderr);
+      return 2;
+    }
+  }
+  if (name.empty()) {
+    std::fprintf(stderr, "corvid-bench: key: which key? (%s)\n", serviceKeyNames().c_str());
+    return 2;
+  }
+  const std::optional<uint16_t> code = keyCode(name);
+  if (!code) {
+    std::fprintf(stderr, "corvid-bench: key: no key named %s (keys: %s)\n", name.c_str(),
+                 serviceKeyNames().c_str());
+    return 2;
+  }
+  std::error_code ec;
+  const BenchRoot root(fs::absolute(dir, ec));
+  if (ec || !fs::exists(root.marker(), ec)) {
+    std::fprintf(stderr, "corvid-bench: key: %s is no bench root\n", dir.c_str());
+    return 2;
+  }
+  if (!fs::is_fifo(root.serviceKeyboard(), ec)) {
+    std::fprintf(stderr, "corvid-bench: key: no service keyboard FIFO at %s\n",
+                 root.serviceKeyboard().c_str());
+    return 2;
+  }
+  // Asked before this program opens the FIFO itself: a key typed where nobody reads
+  // would go with this program's descriptor.
+  if (!hasReader(root.serviceKeyboard())) {
+    std::fprintf(stderr,
+                 "corvid-bench: key: nobody reads %s (neither a bench nor a controller runs in "
+                 "%s)\n",
+                 root.serviceKeyboard().c_str(), root.dir().c_str());
+    return 2;
+  }
+  ServiceKeyboard keyboard(root.serviceKeyboard());
+  if (!keyboard.press(*code)) {
+    std::fprintf(stderr, "corvid-bench: key: %s\n", keyboard.error().c_str());
+    return 2;
+  }
+  message("typed %s", name + " (key code " + std::to_string(*code) + ")");
+  return 0;
+}
+
 fs::path besideThisProgram(const fs::path& relative) {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
@@ -297,6 +361,7 @@ fs::path besideThisProgram(const fs::path& relative) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string_view(argv[1]) == "snapshot") return snapshot(argc, argv);
+  if (argc >= 2 && std::string_view(argv[1]) == "key") return typeKey(argc, argv);
   Options options;
   std::string error;
   if (!parse(argc, argv, options, error)) {
@@ -400,9 +465,18 @@ int main(int argc, char** argv) {
   StationFeed feed(station, micro);
   feed.start();
 
+  // Held open for the whole run, so that the controller reading it never sees its end.
+  ServiceKeyboard keyboard(root.serviceKeyboard());
+  if (keyboard.ok()) {
+    message("service keyboard %s", root.serviceKeyboard().string());
+  } else {
+    message("warning: %s", keyboard.error());
+  }
+
   std::optional<WebView> web;
   if (options.webPort) {
-    web.emplace(WebViewOptions{.root = root.dir(), .station = station, .micro = &micro});
+    web.emplace(WebViewOptions{
+        .root = root.dir(), .station = station, .micro = &micro, .keyboard = &keyboard});
     if (!web->start(*options.webPort, error)) {
       std::fprintf(stderr, "corvid-bench: web view: %s\n", error.c_str());
       return 2;

@@ -1,8 +1,10 @@
 #include "sim/bench_root.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -120,6 +122,30 @@ std::string makeFolders(const BenchRoot& root, SettingsStart settings) {
   return {};
 }
 
+// A new, empty FIFO in place of whatever lay at the keyboard's path: events typed into
+// an earlier run never reach the next controller. Made under a name that the
+// controller's "*-event-kbd" pattern does not match, then renamed into place.
+std::string makeKeyboardFifo(const BenchRoot& root) {
+  const fs::path fifo = root.serviceKeyboard();
+  const fs::path temp = fifo.string() + ".new";
+  std::error_code ec;
+  fs::remove(temp, ec);
+  if (::mkfifo(temp.c_str(), S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH) != 0) {
+    return "cannot make the FIFO " + temp.string() + ": " + std::generic_category().message(errno);
+  }
+  fs::rename(temp, fifo, ec);
+  if (ec) return "cannot create " + fifo.string() + ": " + ec.message();
+  return {};
+}
+
+// The operator's network file: written once, then it is his (a fresh start writes it
+// again, as the factory image would).
+std::string makeSettingsFiles(const BenchRoot& root) {
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(root.interfacesFile(), ec))) return {};
+  return writeFileAtomically(root.interfacesFile(), kFactoryInterfaces);
+}
+
 std::string makeDevices(const BenchRoot& root) {
   // A regular file of zeros: the controller maps it as its framebuffer (a black panel).
   const fs::path temp = root.framebuffer().string() + ".new";
@@ -131,7 +157,10 @@ std::string makeDevices(const BenchRoot& root) {
   fs::resize_file(temp, kFbBytes, ec);
   if (!ec) fs::rename(temp, root.framebuffer(), ec);
   if (ec) return "cannot create " + root.framebuffer().string() + ": " + ec.message();
-  return writeFileAtomically(root.gpioBlock(), gpioBlockContent());
+  if (std::string err = writeFileAtomically(root.gpioBlock(), gpioBlockContent()); !err.empty()) {
+    return err;
+  }
+  return makeKeyboardFifo(root);
 }
 
 void linkFonts(const BenchRoot& root, std::vector<std::string>& warnings) {
@@ -282,6 +311,7 @@ PrepareResult prepareRoot(const PrepareOptions& options) {
   const BenchRoot root(dir);
   std::string err = makeFolders(root, options.settings);
   if (err.empty()) err = writeFileAtomically(root.marker(), kMarkerText);
+  if (err.empty()) err = makeSettingsFiles(root);
   if (err.empty()) err = makeDevices(root);
   if (err.empty()) linkFonts(root, result.warnings);
   if (err.empty()) err = installStandins(root, options.standin, result.warnings);

@@ -4,9 +4,10 @@
 // the host's harmless text tools that the controller's shell pipelines use.
 //
 // What a preparation keeps: DIR/opt/set (the operator's settings) survives unless a
-// fresh start is asked for. What it renews every time: the device files (blank screen,
-// every key released), the stand-ins, the calls log (emptied), the faults file and the
-// stand-in answers.
+// fresh start is asked for; its network file "interfaces" is written with the factory
+// content (kFactoryInterfaces) only when it is missing. What it renews every time: the
+// device files (blank screen, every key released, an empty service keyboard FIFO), the
+// stand-ins, the calls log (emptied), the faults file and the stand-in answers.
 //
 // DIR/bench/ belongs to the bench: "bench-root" marks the folder as a bench root (no
 // other non-empty folder is ever prepared, so a mistyped --dir cannot litter a home
@@ -39,6 +40,21 @@ inline constexpr size_t kGpioBlockBytes = 4096;
 inline constexpr size_t kGpioLevelOffset = 0x34;
 inline constexpr uint32_t kKeysReleased = 0x3Fu << 22;
 
+// The unit's network file as it leaves the factory (ifupdown format). The controller
+// rewrites only the lines whose keyword starts in column 0, so the static interface's
+// keywords stand there; the loopback stanza is never touched.
+inline constexpr std::string_view kFactoryInterfaces =
+    "# The unit's network interfaces (ifupdown).\n"
+    "auto lo\n"
+    "iface lo inet loopback\n"
+    "\n"
+    "auto eth0\n"
+    "iface eth0 inet static\n"
+    "address 192.168.1.200\n"
+    "netmask 255.255.255.0\n"
+    "gateway 192.168.1.1\n"
+    "dns-nameservers 192.168.1.1\n";
+
 class BenchRoot {
  public:
   // dir must be absolute.
@@ -57,6 +73,13 @@ class BenchRoot {
   fs::path settingsDir() const { return dir_ / "opt/set"; }
   fs::path framebuffer() const { return dir_ / "dev/fb0"; }
   fs::path gpioBlock() const { return dir_ / "dev/mem"; }
+  fs::path interfacesFile() const { return dir_ / "opt/set/interfaces"; }
+  // The service keyboard: a FIFO that the controller finds as a USB keyboard
+  // (/dev/input/by-id/*-event-kbd) and the bench writes input events into
+  // (service_keyboard.h).
+  fs::path serviceKeyboard() const {
+    return dir_ / "dev/input/by-id/usb-Corvid_Bench_Keyboard-event-kbd";
+  }
 
   // "/opt/set/setup.txt" -> DIR/opt/set/setup.txt; a relative path is taken as if
   // it were absolute.

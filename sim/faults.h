@@ -4,7 +4,8 @@
 // calls that fail:
 //
 //   PROGRAM     every call of that stand-in: mount, rm, reboot, my_temp, my_vorn, lsusb,
-//               stty, tput, sudo, ifup, ifdown, fbgrab
+//               stty, tput, sudo, ifup, ifdown, fbgrab, getpack.sh, getpack2.sh,
+//               sshshell
 //   mount-rw    only the read-write remount ("mount -o remount defaults,rw /opt/set")
 //   mount-ro    only the read-only remount ("mount -v -n -o remount -r /opt/set")
 //

@@ -2,6 +2,9 @@
 
 #include <array>
 #include <memory>
+#include <string>
+
+#include "sim/standins.h"
 
 namespace corvid::bench {
 
@@ -65,7 +68,27 @@ void configureHot(PrepareOptions& options) {
   options.faults.emplace_back("amp-temp1:75");
 }
 
-constexpr std::array<Scenario, 6> kScenarios = {{
+// my_vorn reports no connection: the panel's top line shows "No Conn" and no update is
+// looked for.
+void configureLanOffline(PrepareOptions& options) {
+  options.answers["my_vorn"] = std::string(kMyVornNoConn);
+}
+
+// my_vorn offers software 01.047 (and amplifier firmware 001.012), newer than the
+// controller's: the update is announced and, when the operator starts it, the update
+// script succeeds.
+void configureUpdateOffered(PrepareOptions& options) {
+  options.answers["my_vorn"] = std::string(kMyVornUpdateOffered);
+}
+
+// The same offer, but both update scripts fail with error 12.
+void configureUpdateError(PrepareOptions& options) {
+  options.answers["my_vorn"] = std::string(kMyVornUpdateOffered);
+  options.answers["getpack.sh"] = std::string(kGetpackError);
+  options.answers["getpack2.sh"] = std::string(kGetpackError);
+}
+
+constexpr std::array<Scenario, 9> kScenarios = {{
     {"default", "the simulators at power-on; stand-ins answer their defaults, no faults",
      &configureNothing, &atPowerOn, 0s},
     {"transmit", "the amplifier in, the transceiver keyed with 10 W drive into a 1.5:1 load",
@@ -76,6 +99,13 @@ constexpr std::array<Scenario, 6> kScenarios = {{
      "the amplifier in, keyed with 10 W on 7.1 MHz into the tuner network and three antennas",
      &configureNothing, &intoAntennas, 0s},
     {"hot", "heat sink 1 at 75 C (amp-temp1:75 in the faults file)", &configureHot, &atPowerOn, 0s},
+    {"lan-offline", "my_vorn reports no connection (\"No Conn\"): no update is looked for",
+     &configureLanOffline, &atPowerOn, 0s},
+    {"update-offered",
+     "my_vorn offers software 01.047, newer than the controller's; the update succeeds",
+     &configureUpdateOffered, &atPowerOn, 0s},
+    {"update-error", "my_vorn offers software 01.047; both update scripts fail with error 12",
+     &configureUpdateError, &atPowerOn, 0s},
     {"poll-benchmark",
      "polling figures: the controller against a zero-latency micro, 10 s after start-up",
      &configureNothing, &atPowerOn, 10s},

@@ -50,6 +50,12 @@ StandinOutcome myVorn(const StandinCall& call) {
 StandinOutcome lsusb(const StandinCall& call) {
   return answer(call, "lsusb", "");
 }
+StandinOutcome getpack(const StandinCall& call) {
+  return answer(call, "getpack.sh", kGetpackDefault);
+}
+StandinOutcome getpack2(const StandinCall& call) {
+  return answer(call, "getpack2.sh", kGetpackDefault);
+}
 
 StandinOutcome rm(const StandinCall& call) {
   bool force = false;
@@ -174,7 +180,7 @@ const StandinRow* findStandin(std::string_view name) {
 
 }  // namespace
 
-const std::array<StandinRow, 12> kStandins = {{
+const std::array<StandinRow, 15> kStandins = {{
     {"mount", "bin", &succeed},
     {"rm", "bin", &rm},
     {"reboot", "sbin", &succeed},
@@ -187,6 +193,9 @@ const std::array<StandinRow, 12> kStandins = {{
     {"ifup", "sbin", &succeed},
     {"ifdown", "sbin", &succeed},
     {"fbgrab", "usr/bin", &fbgrab},
+    {"getpack.sh", "opt/Corvid", &getpack},
+    {"getpack2.sh", "opt/Corvid", &getpack2},
+    {"sshshell", "opt", &succeed},
 }};
 
 std::string_view mountFaultWord(const std::vector<std::string>& argv) {

@@ -17,13 +17,20 @@
 //            as second character as no connection)
 //   lsusb    no device lines
 //   stty, tput, ifup, ifdown   record only, exit 0 (DIR/bin/stty, DIR/usr/bin/tput)
+//   getpack.sh, getpack2.sh    the update scripts (DIR/opt/Corvid): a few progress
+//            lines, then "ALLOK" (the controller reads "ALLOK" as success, a line
+//            "VORNE ERR N" as error N with the line before it as the error text, and
+//            neither as no result)
+//   sshshell the service shell (DIR/opt/sshshell): records only, exit 0
 //   sudo     records, then runs the rest of its arguments with the root's PATH only; a
 //            program outside the root is refused
 //   fbgrab   writes a PNG of DIR/dev/fb0 (or of "-d DEVICE") to the path it is given,
 //            inside the root
 //
-// A file DIR/bench/answers/NAME replaces the standard output of my_temp, my_vorn and
-// lsusb (lsusbLine() formats a device line).
+// A file DIR/bench/answers/NAME replaces the standard output of my_temp, my_vorn,
+// lsusb, getpack.sh and getpack2.sh (lsusbLine() formats a device line); the constants
+// below are the answers the scenarios and tests use. A fault word with "=N" changes a
+// stand-in's exit status (faults.h).
 #pragma once
 
 #include <array>
@@ -59,10 +66,30 @@ struct StandinRow {
   StandinHandler handler;
 };
 
-extern const std::array<StandinRow, 12> kStandins;
+extern const std::array<StandinRow, 15> kStandins;
 
 inline constexpr std::string_view kMyTempDefault = "45\ntemp=47.2'C\n";
+
+// my_vorn: line 1 the offer "SS.sss FFF.fff" (software, amplifier firmware), line 2
+// the connection state. The controller's software is 01.046.
 inline constexpr std::string_view kMyVornDefault = "01.046 001.000\nLAN OK\n";
+inline constexpr std::string_view kMyVornNoConn = "01.046 001.000\nNo Conn\n";
+inline constexpr std::string_view kMyVornUpdateOffered = "01.047 001.012\nLAN OK\n";
+
+// The update scripts: a successful run, a failed one (error 12, with its text on the
+// line before) and one that ends without a result line.
+inline constexpr std::string_view kGetpackDefault =
+    "Checking for a new package\n"
+    "Downloading package 01.047\n"
+    "Installing package 01.047\n"
+    "ALLOK\n";
+inline constexpr std::string_view kGetpackError =
+    "Downloading package 01.047\n"
+    "Package checksum mismatch\n"
+    "VORNE ERR 12\n";
+inline constexpr std::string_view kGetpackNoResult =
+    "Checking for a new package\n"
+    "Downloading package 01.047\n";
 
 // Records the call, applies the faults, runs the stand-in named by argv[0]'s last path
 // component. An unknown name gives status 127.

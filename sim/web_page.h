@@ -21,6 +21,7 @@ body { font-family: sans-serif; background: #202428; color: #e8e8e8; margin: 16p
 .key { display: inline-block; margin-right: 8px; text-align: center; }
 .key button { display: block; width: 70px; margin: 2px 0; }
 button.held { background: #c80; }
+#keyboard button { margin-right: 4px; }
 input[type=number] { width: 110px; }
 #faults label { display: inline-block; width: 150px; font-size: 90%; }
 #state { font-size: 85%; white-space: pre-wrap; margin: 0; max-width: 800px; }
@@ -31,6 +32,7 @@ input[type=number] { width: 110px; }
 <img id="panel" alt="the panel" width="800" height="480">
 <div id="message"></div>
 <div class="row"><div class="box" id="keys"><b>Keys</b><br></div></div>
+<div class="row"><div class="box" id="keyboard"><b>Service keyboard</b><br></div></div>
 <div class="row">
 <div class="box"><b>Transceiver</b><br>
 <form id="freq-form">Frequency (Hz) <input id="freq" type="number" min="100000" max="60000000" step="1">
@@ -86,6 +88,15 @@ for (var k = 1; k <= 6; ++k) {
     keys.appendChild(box);
   })(k);
 }
+
+var keyboard = document.getElementById("keyboard");
+["SysRq", "F1", "F2", "F3", "F4", "F10", "F11", "F12"].forEach(function (name) {
+  var b = document.createElement("button");
+  b.id = "kbd-" + name;
+  b.textContent = name;
+  b.onclick = function () { post("/keyboard", { key: name }); };
+  keyboard.appendChild(b);
+});
 
 function onSubmit(formId, path, name, inputId) {
   document.getElementById(formId).onsubmit = function (e) {

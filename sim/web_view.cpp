@@ -32,10 +32,10 @@ constexpr double kMaxDrive = 200.0;
 constexpr double kMinSwr = 1.0;
 constexpr double kMaxSwr = 50.0;
 
-constexpr std::array<std::string_view, 34> kFaultWords = {
+constexpr std::array<std::string_view, 37> kFaultWords = {
     // The stand-in programs (faults.h).
     "mount-rw", "mount-ro", "mount", "rm", "reboot", "my_temp", "my_vorn", "lsusb", "stty", "tput",
-    "sudo", "ifup", "ifdown", "fbgrab",
+    "sudo", "ifup", "ifdown", "fbgrab", "getpack.sh", "getpack2.sh", "sshshell",
     // The amplifier micro (micro_faults.h); the words with a value carry a typical one.
     "amp-silent", "amp-bad-crc", "amp-lower-crc", "amp-refuse", "amp-garbage", "amp-semicolon",
     "amp-overlong", "amp-late:500", "amp-high-swr", "amp-reset", "amp-temp1:75", "amp-temp2:75",
@@ -139,7 +139,9 @@ std::string_view jsonBool(bool value) {
   return value ? "true" : "false";
 }
 
-std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
+std::string slurp(const std::filesystem::path& path) {
+  return readWholeFile(path).value_or("");
+}
 
 // A word of a faults file line without its exit status: "mount-rw=32" is "mount-rw".
 std::string_view bareWord(std::string_view token) {
@@ -372,13 +374,14 @@ WebReply WebView::handle(std::string_view method, std::string_view path, const F
     std::string_view method;
     WebReply (WebView::*action)(const FormValues&);
   };
-  static constexpr std::array<Route, 6> kActions = {{
+  static constexpr std::array<Route, 7> kActions = {{
       {"/key", "POST", &WebView::onKey},
       {"/frequency", "POST", &WebView::onFrequency},
       {"/transmit", "POST", &WebView::onTransmit},
       {"/drive", "POST", &WebView::onDrive},
       {"/swr", "POST", &WebView::onSwr},
       {"/fault", "POST", &WebView::onFault},
+      {"/keyboard", "POST", &WebView::onKeyboard},
   }};
   for (const Route& route : kActions) {
     if (route.path != path) continue;
@@ -485,6 +488,19 @@ WebReply WebView::onFault(const FormValues& form) {
   std::filesystem::rename(temp, file, ec);
   if (ec) return textReply(500, "cannot replace " + file.string() + ": " + ec.message());
   return textReply(200, *word + (hasFault(text, *word) ? " on" : " off"));
+}
+
+WebReply WebView::onKeyboard(const FormValues& form) {
+  std::string why;
+  const std::optional<std::string> name = valueOf(form, "key", why);
+  if (!name) return badRequest(why);
+  const std::optional<uint16_t> code = keyCode(*name);
+  if (!code) return badRequest("unknown key " + *name + " (keys: " + serviceKeyNames() + ")");
+  if (options_.keyboard == nullptr) return textReply(503, "no service keyboard");
+  if (!options_.keyboard->press(*code)) {
+    return textReply(503, "no key typed: " + options_.keyboard->error());
+  }
+  return textReply(200, "keyboard " + *name);
 }
 
 WebReply WebView::panelPng() const {

@@ -9,9 +9,11 @@
 //   POST /drive      watts=0..200             drive while transmitting
 //   POST /swr        swr=1..50                the micro's load (replaces a tuner model)
 //   POST /fault      word=W [on=0|1]          a word of DIR/bench/faults, toggled or set
+//   POST /keyboard   key=SysRq|F1..F4|F10..F12  one press on the service keyboard
 //
 // A bad parameter is answered 400 with the reason as plain text, an unknown path 404,
-// a known path with the wrong method 405.
+// a known path with the wrong method 405, a control whose simulator or device is absent
+// or cannot take it (the service keyboard full) 503.
 //
 // Keys are pressed through the root's GPIO block. The controller samples it every 2 ms
 // and takes a change at the sixth equal sample, so a short press holds 150 ms; a long
@@ -38,6 +40,7 @@
 #include "sim/amp_simulator.h"
 #include "sim/bench_root.h"
 #include "sim/gpio_keys.h"
+#include "sim/service_keyboard.h"
 #include "sim/station.h"
 
 namespace httplib {
@@ -108,9 +111,10 @@ class KeyPresser {
 };
 
 struct WebViewOptions {
-  std::filesystem::path root;        // the bench root (absolute)
-  std::shared_ptr<Station> station;  // the transceivers' station
-  AmpSimulator* micro = nullptr;     // the amplifier micro simulator; may be absent
+  std::filesystem::path root;           // the bench root (absolute)
+  std::shared_ptr<Station> station;     // the transceivers' station
+  AmpSimulator* micro = nullptr;        // the amplifier micro simulator; may be absent
+  ServiceKeyboard* keyboard = nullptr;  // the root's service keyboard; may be absent
 };
 
 class WebView {
@@ -140,6 +144,7 @@ class WebView {
   WebReply onDrive(const FormValues& form);
   WebReply onSwr(const FormValues& form);
   WebReply onFault(const FormValues& form);
+  WebReply onKeyboard(const FormValues& form);
   WebReply panelPng() const;
   WebReply state();
 

@@ -1,8 +1,13 @@
-// The bench's own logic: the calls-log format, the faults file, the root preparation
-// and the stand-ins' rules, called directly without a controller.
+// The bench's own logic: the calls-log format, the faults file, the root preparation,
+// the stand-ins' rules, the scenarios' answers and the service keyboard's records,
+// called directly without a controller.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/input.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -11,6 +16,7 @@
 #include "sim/faults.h"
 #include "sim/framebuffer_png.h"
 #include "sim/scenarios.h"
+#include "sim/service_keyboard.h"
 #include "sim/standins.h"
 #include "tests/bench/bench_harness.h"
 
@@ -19,7 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
+std::string slurp(const std::filesystem::path& path) {
+  return readWholeFile(path).value_or("");
+}
 
 void spit(const fs::path& path, std::string_view content) {
   std::ofstream(path, std::ios::binary) << content;
@@ -165,7 +173,44 @@ TEST_F(PreparedRoot, ReuseKeepsTheSettingsAndRenewsTheRest) {
 
   ASSERT_TRUE(prepare(SettingsStart::Fresh).root);
   EXPECT_TRUE(fs::is_directory(dir_ / "opt/set"));
-  EXPECT_TRUE(fs::is_empty(dir_ / "opt/set"));
+  // A factory start: nothing of the operator's is left, only the factory network file.
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir_ / "opt/set")) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"interfaces"});
+}
+
+TEST_F(PreparedRoot, MakesTheKeyboardFifoAndTheFactoryNetworkFileWhenMissing) {
+  ASSERT_TRUE(prepare().root);
+  const BenchRoot root(dir_);
+  struct stat st {};
+  ASSERT_EQ(::lstat(root.serviceKeyboard().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  // Only the keyboard lies where the controller looks for "*-event-kbd".
+  std::vector<fs::path> inputs;
+  for (const auto& entry : fs::directory_iterator(dir_ / "dev/input/by-id")) {
+    inputs.push_back(entry.path());
+  }
+  EXPECT_EQ(inputs, std::vector<fs::path>{root.serviceKeyboard()});
+  EXPECT_TRUE(root.serviceKeyboard().filename().string().ends_with("-event-kbd"));
+  EXPECT_EQ(slurp(root.interfacesFile()), kFactoryInterfaces);
+
+  // The operator's network file is his; the keyboard is renewed, whatever lies there.
+  spit(root.interfacesFile(), "auto eth0\niface eth0 inet dhcp\n");
+  fs::remove(root.serviceKeyboard());
+  spit(root.serviceKeyboard(), "stale events");
+  ASSERT_TRUE(prepare().root);
+  EXPECT_EQ(slurp(root.interfacesFile()), "auto eth0\niface eth0 inet dhcp\n");
+  ASSERT_EQ(::lstat(root.serviceKeyboard().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  fs::remove(root.interfacesFile());
+  ASSERT_TRUE(prepare().root);
+  EXPECT_EQ(slurp(root.interfacesFile()), kFactoryInterfaces);
+  spit(root.interfacesFile(), "address 10.0.0.7\n");
+  ASSERT_TRUE(prepare(SettingsStart::Fresh).root);
+  EXPECT_EQ(slurp(root.interfacesFile()), kFactoryInterfaces);
 }
 
 TEST_F(PreparedRoot, RefusesFoldersThatAreNotBenchRoots) {
@@ -297,6 +342,222 @@ TEST_F(Standins, FbgrabNeedsAFileInsideTheRoot) {
       << "the host's framebuffer is not read";
   EXPECT_EQ(run({"fbgrab", "-i", (dir_ / "tmp/s.png").string()}).status, 0);
   EXPECT_TRUE(readPng(dir_ / "tmp/s.png"));
+}
+
+TEST_F(Standins, UpdateScriptsAnswerTheirFilesAndTheShellPrintsNothing) {
+  EXPECT_EQ(run({"getpack.sh"}).out, kGetpackDefault);
+  EXPECT_EQ(run({"getpack2.sh"}).out, kGetpackDefault);
+  spit(dir_ / "bench/answers/getpack2.sh", kGetpackError);
+  EXPECT_EQ(run({"getpack2.sh"}).out, kGetpackError);
+  EXPECT_EQ(run({"getpack.sh"}).out, kGetpackDefault) << "each script has its own answer";
+  const StandinOutcome shell = run({(dir_ / "opt/sshshell").string()});
+  EXPECT_EQ(shell.status, 0);
+  EXPECT_EQ(shell.out, "");
+  EXPECT_EQ(shell.err, "");
+  // A fault word gives the status, and no output: an update run without a result line.
+  spit(dir_ / "bench/faults", "getpack.sh=3\n");
+  const StandinOutcome failed = run({"getpack.sh"});
+  EXPECT_EQ(failed.status, 3);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_EQ(readCallsLog(dir_ / "var/log/bench-calls.log"),
+            (std::vector<std::string>{"getpack.sh", "getpack2.sh", "getpack2.sh", "getpack.sh",
+                                      (dir_ / "opt/sshshell").string(), "getpack.sh"}));
+}
+
+// The update scripts' output as the controller reads it: a line starting "ALLOK" is
+// success (0); a line starting "VORNE" is an error whose number starts at its 11th
+// character, the line before it the error text; neither is no result (-1).
+struct UpdateRun {
+  int result = -1;
+  std::string errorText;
+  bool operator==(const UpdateRun&) const = default;
+};
+UpdateRun readUpdateRun(std::string_view output) {
+  UpdateRun run;
+  std::istringstream lines{std::string(output)};
+  std::string previous;
+  for (std::string line; std::getline(lines, line); previous = line) {
+    if (line.starts_with("ALLOK")) return {0, run.errorText};
+    if (line.starts_with("VORNE")) {
+      run.errorText = previous;
+      run.result = line.size() > 10 ? std::atoi(line.c_str() + 10) : 0;
+    }
+  }
+  return run;
+}
+
+TEST(StandinAnswers, UpdateScriptOutcomesReadAsTheyAreMeant) {
+  EXPECT_EQ(readUpdateRun(kGetpackDefault), (UpdateRun{0, ""}));
+  EXPECT_EQ(readUpdateRun(kGetpackError), (UpdateRun{12, "Package checksum mismatch"}));
+  EXPECT_EQ(readUpdateRun(kGetpackNoResult), (UpdateRun{-1, ""}));
+}
+
+TEST(StandinAnswers, MyVornOffersAndConnectionStates) {
+  // Line 1: software major at characters 0-1, minor at 3-5; line 2: the state, read as
+  // no connection when it starts with 'N' or has 'o' second.
+  struct Case {
+    std::string_view answer;
+    bool connected;
+    bool newerThanInstalled;  // the controller's 01.046
+  };
+  const std::vector<Case> cases = {
+      {kMyVornDefault, true, false},
+      {kMyVornNoConn, false, false},
+      {kMyVornUpdateOffered, true, true},
+  };
+  for (const Case& c : cases) {
+    const std::string text(c.answer);
+    const size_t nl = text.find('\n');
+    ASSERT_NE(nl, std::string::npos) << text;
+    const std::string offer = text.substr(0, nl);
+    const std::string state = text.substr(nl + 1, text.find('\n', nl + 1) - nl - 1);
+    ASSERT_EQ(offer.size(), 14u) << offer;
+    EXPECT_EQ(offer[2], '.');
+    EXPECT_EQ(offer[6], ' ');
+    EXPECT_EQ(offer[10], '.');
+    const bool offline = state.starts_with('N') || (state.size() > 1 && state[1] == 'o');
+    EXPECT_EQ(!offline, c.connected) << state;
+    const int major = std::stoi(offer.substr(0, 2));
+    const int minor = std::stoi(offer.substr(3, 3));
+    EXPECT_EQ(major > 1 || (major == 1 && minor > 46), c.newerThanInstalled) << offer;
+  }
+}
+
+TEST(Scenarios, StandinScenariosWriteTheirAnswers) {
+  using Answers = std::map<std::string, std::string>;
+  struct Case {
+    std::string_view name;
+    Answers answers;
+  };
+  const std::vector<Case> cases = {
+      {"lan-offline", {{"my_vorn", std::string(kMyVornNoConn)}}},
+      {"update-offered", {{"my_vorn", std::string(kMyVornUpdateOffered)}}},
+      {"update-error",
+       {{"my_vorn", std::string(kMyVornUpdateOffered)},
+        {"getpack.sh", std::string(kGetpackError)},
+        {"getpack2.sh", std::string(kGetpackError)}}},
+  };
+  for (const Case& c : cases) {
+    const Scenario* scenario = findScenario(c.name);
+    ASSERT_NE(scenario, nullptr) << c.name;
+    PrepareOptions options;
+    scenario->configure(options);
+    EXPECT_EQ(options.answers, c.answers) << c.name;
+    EXPECT_TRUE(options.faults.empty()) << c.name;
+    EXPECT_EQ(scenario->measure.count(), 0) << c.name;
+  }
+}
+
+// Reads what the FIFO holds now: whole records of this machine's input_event.
+std::vector<input_event> readEvents(int fd, std::string* rest = nullptr) {
+  std::string bytes;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  std::vector<input_event> events(bytes.size() / sizeof(input_event));
+  if (!events.empty())
+    std::memcpy(events.data(), bytes.data(), events.size() * sizeof(input_event));
+  if (rest != nullptr) *rest = bytes.substr(events.size() * sizeof(input_event));
+  return events;
+}
+
+struct Ev {
+  uint16_t type;
+  uint16_t code;
+  int32_t value;
+  bool operator==(const Ev&) const = default;
+};
+std::vector<Ev> fieldsOf(const std::vector<input_event>& events) {
+  std::vector<Ev> out;
+  for (const input_event& e : events) out.push_back({e.type, e.code, e.value});
+  return out;
+}
+
+class KeyboardFifo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fifo_ = temp_.path() / "usb-Test-event-kbd";
+    ASSERT_EQ(::mkfifo(fifo_.c_str(), 0600), 0);
+  }
+  TempFolder temp_;
+  fs::path fifo_;
+};
+
+TEST_F(KeyboardFifo, PressRepeatAndReleaseAreWholeRecordsWithTheirSyncs) {
+  ServiceKeyboard keyboard(fifo_);
+  ASSERT_TRUE(keyboard.ok()) << keyboard.error();
+  const int reader = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  struct Case {
+    std::string_view what;
+    bool (ServiceKeyboard::*call)(uint16_t);
+    uint16_t code;
+    std::vector<Ev> records;
+  };
+  const std::vector<Case> cases = {
+      {"press", &ServiceKeyboard::press, KEY_F12, {{1, 88, 1}, {0, 0, 0}, {1, 88, 0}, {0, 0, 0}}},
+      {"press", &ServiceKeyboard::press, KEY_SYSRQ, {{1, 99, 1}, {0, 0, 0}, {1, 99, 0}, {0, 0, 0}}},
+      {"repeat", &ServiceKeyboard::repeat, KEY_F1, {{1, 59, 2}, {0, 0, 0}}},
+      {"release", &ServiceKeyboard::release, KEY_F4, {{1, 62, 0}, {0, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE((keyboard.*c.call)(c.code)) << c.what << ": " << keyboard.error();
+    std::string rest;
+    const std::vector<input_event> events = readEvents(reader, &rest);
+    EXPECT_EQ(fieldsOf(events), c.records) << c.what << " " << c.code;
+    EXPECT_EQ(rest, "") << "a record cut short";
+    for (const input_event& e : events) EXPECT_GT(e.input_event_sec, 0) << "no time stamp";
+  }
+  EXPECT_TRUE(keyboard.event(EV_MSC, MSC_SCAN, 0x70045));
+  EXPECT_EQ(fieldsOf(readEvents(reader)), (std::vector<Ev>{{EV_MSC, MSC_SCAN, 0x70045}}));
+  ::close(reader);
+}
+
+TEST_F(KeyboardFifo, AFullFifoRefusesWholeKeysWithoutBlocking) {
+  ServiceKeyboard keyboard(fifo_);
+  ASSERT_TRUE(keyboard.ok()) << keyboard.error();
+  EXPECT_TRUE(hasReader(fifo_)) << "the keyboard itself holds the FIFO for reading";
+  // Nobody reads: the FIFO fills (64 KiB on Linux) and then refuses, never blocks.
+  int typed = 0;
+  while (typed < 100000 && keyboard.press(KEY_F11)) ++typed;
+  ASSERT_LT(typed, 100000);
+  EXPECT_GT(typed, 0);
+  EXPECT_NE(keyboard.error().find("full"), std::string::npos) << keyboard.error();
+  const int reader = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  std::string rest;
+  const std::vector<input_event> events = readEvents(reader, &rest);
+  EXPECT_EQ(events.size(), 4u * static_cast<size_t>(typed)) << "only whole keys went in";
+  EXPECT_EQ(rest, "");
+  EXPECT_TRUE(keyboard.press(KEY_F11)) << "read again: room again";
+  EXPECT_EQ(keyboard.error(), "");
+  ::close(reader);
+}
+
+TEST_F(KeyboardFifo, OnlyAFifoIsAKeyboard) {
+  const fs::path file = temp_.path() / "file-event-kbd";
+  spit(file, "keep");
+  for (const fs::path& path : {file, temp_.path() / "missing-event-kbd"}) {
+    ServiceKeyboard keyboard(path);
+    EXPECT_FALSE(keyboard.ok()) << path;
+    EXPECT_NE(keyboard.error(), "") << path;
+    EXPECT_FALSE(keyboard.press(KEY_F12)) << path;
+    EXPECT_FALSE(hasReader(path)) << path;
+  }
+  EXPECT_EQ(slurp(file), "keep");
+  EXPECT_FALSE(hasReader(fifo_)) << "nobody holds it";
+}
+
+TEST(ServiceKeys, NamesGiveTheInputLayersCodes) {
+  const std::vector<std::pair<std::string_view, std::optional<uint16_t>>> cases = {
+      {"SysRq", 99}, {"F1", 59},  {"F2", 60},  {"F3", 61},  {"F4", 62},
+      {"F10", 68},   {"F11", 87}, {"F12", 88}, {"f12", 88}, {"SYSRQ", 99},
+      {"F5", {}},    {"F1 ", {}}, {"", {}},    {"Esc", {}}, {"F", {}},
+  };
+  for (const auto& [name, code] : cases) EXPECT_EQ(keyCode(name), code) << "\"" << name << "\"";
+  EXPECT_EQ(serviceKeys().size(), 8u);
+  EXPECT_EQ(serviceKeyNames(), "SysRq, F1, F2, F3, F4, F10, F11, F12");
 }
 
 TEST(Scenarios, DefaultIsKnownAndAddsNothing) {

@@ -1,9 +1,13 @@
 // The stand-in programs as the controller meets them: the root's own copy, found
 // through the root's PATH or by absolute path, run by /bin/sh with nothing of the
-// host's PATH.
+// host's PATH. And "corvid-bench key", which types on the root's service keyboard.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/input.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -151,6 +155,126 @@ TEST(StandinPrograms, FbgrabWritesThePanelWithItsColoursInOrder) {
   const fs::path outside = elsewhere.path() / "outside.png";
   EXPECT_EQ(runInRoot(run.root(), dir + "/usr/bin/fbgrab " + outside.string()).status, 1);
   EXPECT_FALSE(fs::exists(outside));
+}
+
+TEST(StandinPrograms, UpdateScriptsServiceShellAndTheKeyboardsCommands) {
+  CorvidRun run({.faults = {}, .answers = {{"getpack2.sh", std::string(kGetpackError)}}});
+  ASSERT_TRUE(run.prepared());
+  const std::string dir = run.root().dir().string();
+  run.writeFile("/opt/set/good", "");
+
+  // The commands as the controller runs them, its absolute paths taken under the root.
+  const ShellResult update = runInRoot(run.root(), dir + "/opt/Corvid/getpack.sh");
+  EXPECT_EQ(update.status, 0) << update.err;
+  EXPECT_EQ(update.out, kGetpackDefault);
+  const ShellResult service = runInRoot(run.root(), dir + "/opt/Corvid/getpack2.sh");
+  EXPECT_EQ(service.status, 0) << service.err;
+  EXPECT_EQ(service.out, kGetpackError);
+  const ShellResult shell = runInRoot(run.root(), dir + "/opt/sshshell");
+  EXPECT_EQ(shell.status, 0) << shell.err;
+  EXPECT_EQ(shell.out, "");
+  const ShellResult keyboard =
+      runInRoot(run.root(), "stty -echo && " + dir + "/usr/bin/fbgrab " + dir +
+                                "/tmp/screen.png >/dev/null 2>&1 </dev/null && " + dir +
+                                "/bin/stty sane && " + dir + "/usr/bin/tput clear && rm -f " + dir +
+                                "/opt/set/good >/dev/null 2>&1 && rm -f " + dir +
+                                "/opt/set/good >/dev/null 2>&1");
+  EXPECT_EQ(keyboard.status, 0) << keyboard.err;
+  EXPECT_TRUE(readPng(run.root().under("/tmp/screen.png")));
+  EXPECT_FALSE(fs::exists(run.root().under("/opt/set/good")));
+  EXPECT_EQ(run.calls(), (std::vector<std::string>{
+                             dir + "/opt/Corvid/getpack.sh", dir + "/opt/Corvid/getpack2.sh",
+                             dir + "/opt/sshshell", "stty -echo",
+                             dir + "/usr/bin/fbgrab " + dir + "/tmp/screen.png",
+                             dir + "/bin/stty sane", dir + "/usr/bin/tput clear",
+                             "rm -f " + dir + "/opt/set/good", "rm -f " + dir + "/opt/set/good"}));
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// "corvid-bench key ..." (under the emulator of a cross build).
+CommandResult benchKey(const std::vector<std::string>& words) {
+  TempFolder temp;
+  ChildOptions options;
+  options.argv = emulatorWords();
+  options.argv.push_back(CORVID_BENCH_BINARY);
+  options.argv.push_back("key");
+  options.argv.insert(options.argv.end(), words.begin(), words.end());
+  options.stdoutFile = temp.path() / "out.txt";
+  std::string error;
+  std::optional<ChildProcess> child = ChildProcess::start(options, error);
+  CommandResult result;
+  if (!child) {
+    ADD_FAILURE() << error;
+    return result;
+  }
+  std::array<char, 1024> buffer{};
+  for (ssize_t n; (n = ::read(child->stderrFd(), buffer.data(), buffer.size())) > 0;) {
+    result.err.append(buffer.data(), static_cast<size_t>(n));
+  }
+  result.status = child->wait().shellStatus();
+  std::ifstream out(options.stdoutFile);
+  std::ostringstream text;
+  text << out.rdbuf();
+  result.out = text.str();
+  return result;
+}
+
+TEST(BenchKeyCommand, TypesOneKeyWhereItIsReadAndSaysWhyItCannot) {
+  CorvidRun run;
+  ASSERT_TRUE(run.prepared());
+  const fs::path fifo = run.root().serviceKeyboard();
+  const std::string dir = run.root().dir().string();
+  // The controller's side: a reader of the FIFO.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+
+  const CommandResult typed = benchKey({"F12", "--dir", dir});
+  EXPECT_EQ(typed.status, 0) << typed.err;
+  std::string bytes;
+  std::array<char, 1024> buffer{};
+  for (ssize_t n; (n = ::read(reader, buffer.data(), buffer.size())) > 0;) {
+    bytes.append(buffer.data(), static_cast<size_t>(n));
+  }
+  ASSERT_EQ(bytes.size(), 4 * sizeof(input_event));
+  std::vector<std::array<int, 3>> records;
+  for (size_t at = 0; at < bytes.size(); at += sizeof(input_event)) {
+    input_event e{};
+    std::memcpy(&e, bytes.data() + at, sizeof e);
+    records.push_back({e.type, e.code, e.value});
+  }
+  EXPECT_EQ(records, (std::vector<std::array<int, 3>>{{EV_KEY, KEY_F12, 1},
+                                                      {EV_SYN, SYN_REPORT, 0},
+                                                      {EV_KEY, KEY_F12, 0},
+                                                      {EV_SYN, SYN_REPORT, 0}}));
+
+  struct Refusal {
+    std::vector<std::string> words;
+    std::string_view reason;
+  };
+  TempFolder elsewhere;
+  const std::vector<Refusal> refusals = {
+      {{"F5", "--dir", dir}, "no key named F5"},
+      {{"--dir", dir}, "which key?"},
+      {{"F12", "--dir", elsewhere.path().string()}, "is no bench root"},
+  };
+  for (const Refusal& r : refusals) {
+    const CommandResult refused = benchKey(r.words);
+    EXPECT_EQ(refused.status, 2) << r.reason;
+    EXPECT_NE(refused.err.find(r.reason), std::string::npos) << refused.err;
+  }
+  ::close(reader);
+  const CommandResult unread = benchKey({"F12", "--dir", dir});
+  EXPECT_EQ(unread.status, 2);
+  EXPECT_NE(unread.err.find("nobody reads"), std::string::npos) << unread.err;
+  fs::remove(fifo);
+  const CommandResult missing = benchKey({"SysRq", "--dir", dir});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("no service keyboard FIFO"), std::string::npos) << missing.err;
 }
 
 TEST(StandinPrograms, TheBuildsOwnBinaryActsOnNothing) {

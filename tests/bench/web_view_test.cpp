@@ -1,12 +1,17 @@
 // The bench's web view without a browser: the settings it reads from a root, the faults
 // file edits, the timing of key presses, and the requests (validation, effects on the
-// station, the micro, the GPIO block and the faults file), handled directly and once
-// through the HTTP server on the loopback interface.
+// station, the micro, the GPIO block, the service keyboard and the faults file),
+// handled directly and once through the HTTP server on the loopback interface.
 #include "sim/web_view.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <linux/input.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -24,7 +29,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
+std::string slurp(const std::filesystem::path& path) {
+  return readWholeFile(path).value_or("");
+}
 
 void writeText(const fs::path& path, std::string_view text) {
   fs::create_directories(path.parent_path());
@@ -32,11 +39,13 @@ void writeText(const fs::path& path, std::string_view text) {
 }
 
 // A root with what the web view touches: the GPIO block with every key released, a
-// framebuffer filled with one colour, the settings and bench folders.
+// framebuffer filled with one colour, the service keyboard FIFO, the settings and bench
+// folders.
 class WebRoot {
  public:
   WebRoot() {
-    fs::create_directories(dir() / "dev");
+    fs::create_directories(dir() / "dev/input/by-id");
+    ::mkfifo(keyboard().c_str(), 0600);
     fs::create_directories(dir() / "bench");
     fs::create_directories(dir() / "opt/set");
     std::vector<char> block(kGpioBlockBytes, 0);
@@ -53,10 +62,30 @@ class WebRoot {
   }
   fs::path dir() const { return temp_.path() / "root"; }
   fs::path faults() const { return dir() / "bench/faults"; }
+  fs::path keyboard() const { return BenchRoot(dir()).serviceKeyboard(); }
 
  private:
   TempFolder temp_;
 };
+
+// The (type, code, value) of every whole record the FIFO holds now; a cut record shows
+// as a last {0xFFFF, 0xFFFF, -1}.
+std::vector<std::array<int, 3>> keyboardRecords(int reader) {
+  std::string bytes;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) {
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  std::vector<std::array<int, 3>> records;
+  size_t at = 0;
+  for (; at + sizeof(input_event) <= bytes.size(); at += sizeof(input_event)) {
+    input_event e{};
+    std::memcpy(&e, bytes.data() + at, sizeof e);
+    records.push_back({e.type, e.code, e.value});
+  }
+  if (at != bytes.size()) records.push_back({0xFFFF, 0xFFFF, -1});
+  return records;
+}
 
 TEST(RootSettings, ReadsKeysAndTheLongPressTime) {
   const std::string setup = "LinPort: /dev/ttyS1\r\nPassphrase: \nBTN_longpress_Time: 12\n";
@@ -166,7 +195,9 @@ class WebViewRequests : public ::testing::Test {
   std::shared_ptr<Station> station_ = std::make_shared<Station>();
   AmpSimulator micro_{
       AmpSimulatorOptions{.root = root_.dir(), .watchFaultsFile = false, .writeWireFile = false}};
-  WebView view_{WebViewOptions{.root = root_.dir(), .station = station_, .micro = &micro_}};
+  ServiceKeyboard keyboard_{root_.keyboard()};
+  WebView view_{WebViewOptions{
+      .root = root_.dir(), .station = station_, .micro = &micro_, .keyboard = &keyboard_}};
 };
 
 TEST_F(WebViewRequests, BadParametersAreRefusedWithTheirReason) {
@@ -199,7 +230,13 @@ TEST_F(WebViewRequests, BadParametersAreRefusedWithTheirReason) {
       {"/fault", {{"word", "rm -rf"}}, "unknown fault word"},
       {"/fault", {{"word", "amp-temp1:99"}}, "unknown fault word"},
       {"/fault", {{"word", "amp-silent"}, {"on", "2"}}, "on must be 0 or 1"},
+      {"/keyboard", {{"key", "F5"}}, "unknown key F5 (keys: SysRq, F1, F2, F3, F4, F10, F11, F12)"},
+      {"/keyboard", {{"key", "99"}}, "unknown key 99"},
+      {"/keyboard", {}, "missing parameter key"},
+      {"/keyboard", {{"key", "F1"}, {"key", "F2"}}, "given more than once"},
   };
+  const int reader = ::open(root_.keyboard().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
   const StationState before = station_->get();
   for (const Case& c : cases) {
     const WebReply reply = post(c.path, c.form);
@@ -212,6 +249,8 @@ TEST_F(WebViewRequests, BadParametersAreRefusedWithTheirReason) {
   EXPECT_FALSE(fs::exists(root_.faults()));
   EXPECT_TRUE(view_.waitKeysIdle(kLogTimeout));
   EXPECT_NE(state().find("\"keysHeld\":[]"), std::string::npos);
+  EXPECT_TRUE(keyboardRecords(reader).empty()) << "a refused key was typed";
+  ::close(reader);
 }
 
 TEST_F(WebViewRequests, UnknownPathsAndWrongMethods) {
@@ -273,6 +312,44 @@ TEST_F(WebViewRequests, KeysAreHeldAndReleasedOnTheGpioBlock) {
   EXPECT_TRUE(keys.down(6));
   view_.stop();
   EXPECT_FALSE(keys.down(6));
+}
+
+TEST_F(WebViewRequests, KeyboardButtonsTypeOneKeyEach) {
+  ASSERT_TRUE(keyboard_.ok()) << keyboard_.error();
+  const int reader = ::open(root_.keyboard().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const std::string page = view_.handle("GET", "/", {}).body;
+  for (const ServiceKey& key : serviceKeys()) {
+    const std::string name(key.name);
+    EXPECT_NE(page.find("\"" + name + "\""), std::string::npos) << "no button for " << name;
+    const WebReply reply = post("/keyboard", {{"key", name}});
+    EXPECT_EQ(reply.status, 200) << name << ": " << reply.body;
+    EXPECT_EQ(reply.body, "keyboard " + name + "\n");
+    const int code = key.code;
+    EXPECT_EQ(keyboardRecords(reader),
+              (std::vector<std::array<int, 3>>{{1, code, 1}, {0, 0, 0}, {1, code, 0}, {0, 0, 0}}))
+        << name;
+  }
+  EXPECT_EQ(view_.handle("GET", "/keyboard", {{"key", "F12"}}).status, 405);
+  EXPECT_TRUE(keyboardRecords(reader).empty());
+  ::close(reader);
+}
+
+TEST_F(WebViewRequests, KeyboardThatCannotTakeAKeyIsUnavailable) {
+  ASSERT_TRUE(keyboard_.ok()) << keyboard_.error();
+  // Nobody reads: the FIFO fills until a key no longer fits.
+  for (int i = 0; i < 100000 && keyboard_.press(KEY_F11); ++i) {
+  }
+  const WebReply full = post("/keyboard", {{"key", "F12"}});
+  EXPECT_EQ(full.status, 503);
+  EXPECT_NE(full.body.find("full"), std::string::npos) << full.body;
+
+  WebView without(WebViewOptions{.root = root_.dir(), .station = station_, .micro = nullptr});
+  const WebReply none = without.handle("POST", "/keyboard", {{"key", "F12"}});
+  EXPECT_EQ(none.status, 503);
+  EXPECT_NE(none.body.find("no service keyboard"), std::string::npos) << none.body;
+  EXPECT_EQ(without.handle("POST", "/keyboard", {{"key", "F13"}}).status, 400)
+      << "a bad key is refused before the keyboard is looked at";
 }
 
 TEST_F(WebViewRequests, PanelPngIsTheFramebufferInRgb) {
