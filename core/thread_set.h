@@ -48,6 +48,8 @@ class ThreadSet {
   platform::Thread::StartResult start(ThreadId id, Works& works);
   // Waits for the thread; false when it was not started.
   bool join(ThreadId id);
+  // Joins the thread if it has ended; false when it was not started or runs on.
+  bool tryJoin(ThreadId id);
 
  private:
   static size_t index(ThreadId id) { return static_cast<size_t>(id); }

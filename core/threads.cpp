@@ -86,6 +86,11 @@ bool ThreadSet::join(ThreadId id) {
   return true;
 }
 
+bool ThreadSet::tryJoin(ThreadId id) {
+  std::scoped_lock lock(mutex_);
+  return threads_[index(id)].tryJoin();
+}
+
 bool startTableThread(Works& works, ThreadId id) {
   const ThreadRow& row = threadRow(id);
   if (row.flag != Slot::None && !works.set.text.on(row.flag)) return false;
@@ -232,6 +237,12 @@ void joinThreads(Works& works) {
     // Every thread that was started is joined, also one whose flag has since gone to
     // '0', so that no thread outlives the shared record.
     if (works.core.threads.join(id)) platform::logInfo("%s", threadRow(id).joinMessage);
+  }
+  // The threads that are never waited for (the countdown, the LAN information, the marker)
+  // are cleaned up if they have ended; one still running (a LAN run waiting on my_vorn) is
+  // left to end with the process.
+  for (const ThreadRow& row : kThreadTable) {
+    if (row.joinMessage == nullptr) works.core.threads.tryJoin(row.id);
   }
 }
 

@@ -66,7 +66,8 @@ void LoadThread(Works& works);
 // (twice, as the controller expects) and waits until the GPIO thread has sent it.
 void CmandoTinyconAttesaStato(Works& works, TinyCode code);
 
-// Joins the started threads in shutdown order and logs each join.
+// Joins the started threads in shutdown order and logs each join; then the never-joined
+// threads that have ended.
 void joinThreads(Works& works);
 
 }  // namespace corvid

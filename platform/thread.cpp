@@ -75,6 +75,13 @@ Thread::StartResult Thread::start(const char* name, std::function<void()> body,
   return result;
 }
 
+bool Thread::tryJoin() {
+  if (!started_) return false;
+  if (pthread_tryjoin_np(handle_, nullptr) != 0) return false;
+  started_ = false;
+  return true;
+}
+
 void Thread::join() {
   if (!started_) return;
   pthread_join(handle_, nullptr);

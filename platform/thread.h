@@ -9,8 +9,8 @@
 namespace corvid::platform {
 
 struct ThreadScheduling {
-  int attributePriority = 0;  // nonzero: asked for in the attributes, policy left as is
-  int roundRobinPriority = 0; // nonzero: SCHED_RR applied with pthread_setschedparam
+  int attributePriority = 0;   // nonzero: asked for in the attributes, policy left as is
+  int roundRobinPriority = 0;  // nonzero: SCHED_RR applied with pthread_setschedparam
 };
 
 class Thread {
@@ -33,6 +33,8 @@ class Thread {
                     const ThreadScheduling& scheduling = {});
   bool joinable() const { return started_; }
   void join();
+  // Joins the thread if it has ended already; false (still joinable) when it runs on.
+  bool tryJoin();
 
  private:
   pthread_t handle_{};

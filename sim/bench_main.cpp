@@ -252,34 +252,51 @@ int runBench(ChildProcess& child, const std::function<bool()>& finished) {
   return 0;
 }
 
-// corvid-bench snapshot FILE.png [--dir DIR]
-int snapshot(int argc, char** argv) {
-  fs::path dir = "bench-root";
-  fs::path png;
+// The words of "corvid-bench COMMAND WORD [--dir DIR]": false (with the reason printed)
+// for anything else.
+bool commandWord(int argc, char** argv, const char* command, fs::path& dir, std::string& word) {
+  dir = "bench-root";
   for (int i = 2; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == "--dir" && i + 1 < argc) {
+    const std::string_view arg = argv[i];
+    if (arg == "--dir" && i + 1 < argc) {
       dir = argv[++i];
-    } else if (word.starts_with("--dir=")) {
-      dir = std::string(word.substr(6));
-    } else if (!word.starts_with("--") && png.empty()) {
-      png = std::string(word);
+    } else if (arg.starts_with("--dir=")) {
+      dir = std::string(arg.substr(6));
+    } else if (!arg.starts_with("--") && word.empty()) {
+      word = std::string(arg);
     } else {
-      std::fprintf(stderr, "corvid-bench: snapshot: unexpected %s\n", argv[i]);
+      std::fprintf(stderr, "corvid-bench: %s: unexpected %s\n", command, argv[i]);
       usage(stderr);
-      return 2;
+      return false;
     }
   }
+  return true;
+}
+
+// The bench root of dir; empty (with the reason printed) when it is none.
+std::optional<BenchRoot> benchRootAt(const fs::path& dir, const char* command) {
+  std::error_code ec;
+  BenchRoot root(fs::absolute(dir, ec));
+  if (ec || !fs::exists(root.marker(), ec)) {
+    std::fprintf(stderr, "corvid-bench: %s: %s is no bench root\n", command, dir.c_str());
+    return std::nullopt;
+  }
+  return root;
+}
+
+// corvid-bench snapshot FILE.png [--dir DIR]
+int snapshot(int argc, char** argv) {
+  fs::path dir;
+  std::string png;
+  if (!commandWord(argc, argv, "snapshot", dir, png)) return 2;
   if (png.empty()) {
     std::fprintf(stderr, "corvid-bench: snapshot: which file? (snapshot FILE.png)\n");
     return 2;
   }
+  const std::optional<BenchRoot> found = benchRootAt(dir, "snapshot");
+  if (!found) return 2;
+  const BenchRoot& root = *found;
   std::error_code ec;
-  const BenchRoot root(fs::absolute(dir, ec));
-  if (ec || !fs::exists(root.marker(), ec)) {
-    std::fprintf(stderr, "corvid-bench: snapshot: %s is no bench root\n", dir.c_str());
-    return 2;
-  }
   if (!fs::is_regular_file(root.framebuffer(), ec)) {
     std::fprintf(stderr, "corvid-bench: snapshot: no framebuffer at %s\n",
                  root.framebuffer().c_str());
@@ -289,28 +306,15 @@ int snapshot(int argc, char** argv) {
     std::fprintf(stderr, "corvid-bench: snapshot: %s\n", error.c_str());
     return 2;
   }
-  message("panel written to %s", png.string());
+  message("panel written to %s", png);
   return 0;
 }
 
 // corvid-bench key NAME [--dir DIR]
 int typeKey(int argc, char** argv) {
-  fs::path dir = "bench-root";
+  fs::path dir;
   std::string name;
-  for (int i = 2; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == "--dir" && i + 1 < argc) {
-      dir = argv[++i];
-    } else if (word.starts_with("--dir=")) {
-      dir = std::string(word.substr(6));
-    } else if (!word.starts_with("--") && name.empty()) {
-      name = std::string(word);
-    } else {
-      std::fprintf(stderr, "corvid-bench: key: unexpected %s\n", argv[i]);
-      usage(stderr);
-      return 2;
-    }
-  }
+  if (!commandWord(argc, argv, "key", dir, name)) return 2;
   if (name.empty()) {
     std::fprintf(stderr, "corvid-bench: key: which key? (%s)\n", serviceKeyNames().c_str());
     return 2;
@@ -321,12 +325,10 @@ int typeKey(int argc, char** argv) {
                  serviceKeyNames().c_str());
     return 2;
   }
+  const std::optional<BenchRoot> found = benchRootAt(dir, "key");
+  if (!found) return 2;
+  const BenchRoot& root = *found;
   std::error_code ec;
-  const BenchRoot root(fs::absolute(dir, ec));
-  if (ec || !fs::exists(root.marker(), ec)) {
-    std::fprintf(stderr, "corvid-bench: key: %s is no bench root\n", dir.c_str());
-    return 2;
-  }
   if (!fs::is_fifo(root.serviceKeyboard(), ec)) {
     std::fprintf(stderr, "corvid-bench: key: no service keyboard FIFO at %s\n",
                  root.serviceKeyboard().c_str());

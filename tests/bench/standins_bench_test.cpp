@@ -28,13 +28,10 @@ struct ShellResult {
   std::string err;
 };
 
-// Runs a command line as the controller runs its commands on the bench.
-ShellResult runInRoot(const BenchRoot& root, const std::string& command) {
+// Runs a program to its end: its exit status as a shell reports it, and what it printed.
+ShellResult runToEnd(ChildOptions options) {
   TempFolder temp;
   ShellResult result;
-  ChildOptions options;
-  options.argv = {"/bin/sh", "-c", command};
-  options.env = {"PATH=" + root.searchPath()};
   options.stdoutFile = temp.path() / "out.txt";
   std::string error;
   std::optional<ChildProcess> child = ChildProcess::start(options, error);
@@ -42,10 +39,9 @@ ShellResult runInRoot(const BenchRoot& root, const std::string& command) {
     ADD_FAILURE() << error;
     return result;
   }
-  char buffer[1024];
-  ssize_t n;
-  while ((n = ::read(child->stderrFd(), buffer, sizeof buffer)) > 0) {
-    result.err.append(buffer, static_cast<size_t>(n));
+  std::array<char, 1024> buffer{};
+  for (ssize_t n; (n = ::read(child->stderrFd(), buffer.data(), buffer.size())) > 0;) {
+    result.err.append(buffer.data(), static_cast<size_t>(n));
   }
   result.status = child->wait().shellStatus();
   std::ifstream out(options.stdoutFile);
@@ -53,6 +49,14 @@ ShellResult runInRoot(const BenchRoot& root, const std::string& command) {
   text << out.rdbuf();
   result.out = text.str();
   return result;
+}
+
+// Runs a command line as the controller runs its commands on the bench.
+ShellResult runInRoot(const BenchRoot& root, const std::string& command) {
+  ChildOptions options;
+  options.argv = {"/bin/sh", "-c", command};
+  options.env = {"PATH=" + root.searchPath()};
+  return runToEnd(std::move(options));
 }
 
 TEST(StandinPrograms, ShellPipelinesCountTheListedAudioDevices) {
@@ -190,38 +194,14 @@ TEST(StandinPrograms, UpdateScriptsServiceShellAndTheKeyboardsCommands) {
                              "rm -f " + dir + "/opt/set/good", "rm -f " + dir + "/opt/set/good"}));
 }
 
-struct CommandResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 // "corvid-bench key ..." (under the emulator of a cross build).
-CommandResult benchKey(const std::vector<std::string>& words) {
-  TempFolder temp;
+ShellResult benchKey(const std::vector<std::string>& words) {
   ChildOptions options;
   options.argv = emulatorWords();
   options.argv.push_back(CORVID_BENCH_BINARY);
   options.argv.push_back("key");
   options.argv.insert(options.argv.end(), words.begin(), words.end());
-  options.stdoutFile = temp.path() / "out.txt";
-  std::string error;
-  std::optional<ChildProcess> child = ChildProcess::start(options, error);
-  CommandResult result;
-  if (!child) {
-    ADD_FAILURE() << error;
-    return result;
-  }
-  std::array<char, 1024> buffer{};
-  for (ssize_t n; (n = ::read(child->stderrFd(), buffer.data(), buffer.size())) > 0;) {
-    result.err.append(buffer.data(), static_cast<size_t>(n));
-  }
-  result.status = child->wait().shellStatus();
-  std::ifstream out(options.stdoutFile);
-  std::ostringstream text;
-  text << out.rdbuf();
-  result.out = text.str();
-  return result;
+  return runToEnd(std::move(options));
 }
 
 TEST(BenchKeyCommand, TypesOneKeyWhereItIsReadAndSaysWhyItCannot) {
@@ -233,7 +213,7 @@ TEST(BenchKeyCommand, TypesOneKeyWhereItIsReadAndSaysWhyItCannot) {
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(reader, 0);
 
-  const CommandResult typed = benchKey({"F12", "--dir", dir});
+  const ShellResult typed = benchKey({"F12", "--dir", dir});
   EXPECT_EQ(typed.status, 0) << typed.err;
   std::string bytes;
   std::array<char, 1024> buffer{};
@@ -263,16 +243,16 @@ TEST(BenchKeyCommand, TypesOneKeyWhereItIsReadAndSaysWhyItCannot) {
       {{"F12", "--dir", elsewhere.path().string()}, "is no bench root"},
   };
   for (const Refusal& r : refusals) {
-    const CommandResult refused = benchKey(r.words);
+    const ShellResult refused = benchKey(r.words);
     EXPECT_EQ(refused.status, 2) << r.reason;
     EXPECT_NE(refused.err.find(r.reason), std::string::npos) << refused.err;
   }
   ::close(reader);
-  const CommandResult unread = benchKey({"F12", "--dir", dir});
+  const ShellResult unread = benchKey({"F12", "--dir", dir});
   EXPECT_EQ(unread.status, 2);
   EXPECT_NE(unread.err.find("nobody reads"), std::string::npos) << unread.err;
   fs::remove(fifo);
-  const CommandResult missing = benchKey({"SysRq", "--dir", dir});
+  const ShellResult missing = benchKey({"SysRq", "--dir", dir});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("no service keyboard FIFO"), std::string::npos) << missing.err;
 }

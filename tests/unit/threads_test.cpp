@@ -108,6 +108,28 @@ TEST_F(ThreadsTest, JoinsFollowTheShutdownOrderWithTheirMessages) {
   for (const ThreadRow& row : kThreadTable) EXPECT_FALSE(works().core.threads.started(row.id));
 }
 
+// The threads that are never waited for are cleaned up at the end if they have ended, and
+// a shutdown never waits for one that runs on.
+TEST_F(ThreadsTest, NeverJoinedThreadsAreReapedOnlyWhenEnded) {
+  static std::atomic<bool> release;
+  release = false;
+  works().core.threads.setBody(ThreadId::LoadThread, [](Works&) {});
+  works().core.threads.setBody(ThreadId::AggFWThread, [](Works&) {
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  ASSERT_TRUE(startTableThread(works(), ThreadId::LoadThread));
+  ASSERT_TRUE(startTableThread(works(), ThreadId::AggFWThread));
+  // LoadThread ends at once: a shutdown soon finds it ended.
+  for (int i = 0; i < 5000 && works().core.threads.started(ThreadId::LoadThread); ++i) {
+    joinThreads(works());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(works().core.threads.started(ThreadId::LoadThread));
+  EXPECT_TRUE(works().core.threads.started(ThreadId::AggFWThread)) << "not waited for";
+  release = true;
+  EXPECT_TRUE(works().core.threads.join(ThreadId::AggFWThread));
+}
+
 TEST_F(ThreadsTest, CountdownSendsTheLoaderCodeOnceAtFive) {
   InstantSleep instant;
   works().set.text.setFlag(Slot::EnableGPIO, '1');
