@@ -21,10 +21,6 @@ constexpr std::string_view kKeyboardFolder = "/dev/input/by-id";
 constexpr std::string_view kKeyboardSuffix = "-event-kbd";
 }  // namespace
 
-size_t inputEventBytes() {
-  return sizeof(input_event);
-}
-
 std::optional<std::string> findKeyboard() {
   std::error_code ec;
   std::vector<std::string> names;

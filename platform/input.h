@@ -50,7 +50,4 @@ class InputDevice {
   std::string partial_;  // the bytes of an event not read whole yet
 };
 
-// The size of one event record on this machine.
-size_t inputEventBytes();
-
 }  // namespace corvid::platform

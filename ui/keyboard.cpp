@@ -49,11 +49,6 @@ void pause(const Works& works, int ms) {
   for (int slept = 0; slept < ms && running(works); slept += 100) platform::sleepMs(100);
 }
 
-void both(const char* text) {
-  logInfo("%s", text);
-  trace("%s\n", text);
-}
-
 void switchModemLine(Works& works, const char* name, platform::SerialPort::ModemLine line,
                      bool on) {
   trace("Activated %s\n", name);
@@ -76,7 +71,8 @@ bool openKeyboard(Works& works, platform::InputDevice& device, std::string& path
       auto opened = platform::InputDevice::openDevice(path);
       if (opened.ok()) {
         device = std::move(opened.value());
-        both("Keyboard opened");
+        logInfo("Keyboard opened");
+        trace("Keyboard opened\n");
         if (const int err = device.grab(); err != 0) {
           logError("Cannot grab %s, error %d -%s", path.c_str(), err, std::strerror(err));
         }

@@ -63,7 +63,6 @@ inline constexpr int kViewSwr = 2;           // forward power and SWR
 inline constexpr int kViewInput = 3;         // forward and input power
 inline constexpr int kViewSpectrum = 4;      // spectrum and waterfall, 160 kHz
 inline constexpr int kViewSpectrumZoom = 5;  // the middle 80 kHz
-inline constexpr int kViewCount = 5;
 
 // Command bytes of the power controller, as they go over its GPIO link. The low three
 // bits say where the reply goes: 0 the version, 1 to 3 the supply readings, 5 the status.
