@@ -175,6 +175,53 @@ struct UiState {
   std::atomic<int> CntDNS{0};
   std::atomic<int> CntNetMask{0};
   std::atomic<int> CntGateway{0};
+
+  // Menu cursor: the item, its sub-item (always 0) and the number of items.
+  std::atomic<int> menuSection{0};
+  std::atomic<int> menuItem{0};
+  std::atomic<int> menuSectionCount{0};
+  // The LAN address the menu line shows now (0 IP, 1 net mask, 2 gateway, 3 name server,
+  // -1 none) and the octet under its cursor (0..3); set by LoadParameterMenu.
+  std::atomic<int> lanEditAddress{-1};
+  std::atomic<int> lanEditIndex{0};
+
+  // Cursors and edit copies of the table screens.
+  std::atomic<int> saveBank{0};
+  std::atomic<int> saveAntenna{0};
+  std::atomic<int> copySource{0};
+  std::atomic<int> copyTarget{0};
+  std::atomic<int> resetTarget{0};
+  std::atomic<int> tableRow{0};
+  std::atomic<int> tableColumn{-1};
+  std::atomic<int> filterRow{0};
+  std::atomic<int> filterColumn{0};
+  std::atomic<int> filterStepIndex{0};
+  std::atomic<int> filterEditStart{0};
+  std::atomic<int> filterEditStop{0};
+  std::atomic<int> filterEditEnabled{0};
+  std::atomic<int> filterEditStatus{0};  // 0 none, 1 saved, 2 stop below start, 3 refused
+  std::atomic<int> plotRow{0};
+  std::atomic<int> plotColumn{0};
+  std::atomic<double> plotEditOffset{0};
+  std::atomic<int> plotEditLevel{0};
+  std::atomic<int> plotEditPos{0};
+  std::atomic<int> plotEditDiv{0};
+  // Bit 7: the spectrum settings apply to one band ("Single"), clear: to all; bit 0: the
+  // menu's "Modify" choice for the spectrum settings page.
+  std::atomic<uint8_t> plotConfigType{0};
+
+  // Manual tuning and the carrier test.
+  std::atomic<uint8_t> manualTuneFlag{0};
+  std::atomic<uint8_t> txTestFlags{0};
+  // Set by the view key: the display loop starts its meter needles and peaks afresh.
+  std::atomic<uint8_t> needleReset{0};
+
+  // Menu confirmations and choices.
+  std::atomic<uint8_t> filterPageRequest{0};  // the "Modify" choice of the filter item
+  std::atomic<uint8_t> factoryDefaultArmed{0};
+  std::atomic<uint8_t> advancedDefaultArmed{0};
+  std::atomic<uint8_t> turnOffArmed{0};
+  std::atomic<uint8_t> remoteError{0};  // the last switch to remote failed: "Remote" in red
 };
 
 }  // namespace corvid
