@@ -41,6 +41,8 @@
 #include "remote/opus_codec.h"
 #include "system/network.h"
 #include "trx/trx.h"
+#include "ui/menu.h"
+#include "ui/screens.h"
 
 namespace corvid {
 
@@ -160,6 +162,9 @@ int runController(Works& works) {
 
   works.core.splashName.set("statusB");
   showBackground(works);
+  InitMenuNova(works);
+  LoadButtons(works);
+  fbRealize(works.gfx.fb.get());
   {
     PexParams pex;
     getParameters(pex, works);

@@ -18,6 +18,7 @@
 #include "platform/log.h"
 #include "system/network.h"
 #include "system/updates.h"
+#include "ui/screens.h"
 
 namespace corvid {
 
@@ -337,9 +338,20 @@ void displayCycle(Works& works, DisplayLoop& st) {
       SetWorkImg(works);
       ui.redrawWorkImg = 0;
     }
+    LoadButtons(works);
+    if (ui.needleReset.exchange(0) != 0) {
+      st.peakFwd = PeakHold{};
+      st.peakRight = PeakHold{};
+      st.firstPeak = true;
+    }
     if (works.set.ViewType.load() <= kViewInput && ui.pageFlags.load() == 0) {
       drawMeters(works, st);
     }
+  }
+  // Each change of screen goes to the log once.
+  if (const PanelState shown = ui.panelState.load(); shown != st.lastState) {
+    st.lastState = shown;
+    trace("panel %s\n", panelStateName(shown));
   }
   // 14. Show the frame and wait.
   fbRealize(fb);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ui/follow_cycle.h"
+#include "ui/ui_state.h"
 
 namespace corvid {
 
@@ -51,6 +52,7 @@ struct DisplayLoop {
   bool firstPeak = true;
   std::time_t lastCpuRead = 0;
   double holdoffCarry = 0;  // processor milliseconds not yet taken off the hold-off
+  PanelState lastState = PanelState::Main;  // the screen last written to the log
 };
 
 // One cycle of the loop: the frame composed and shown, the frameDelay slept, the

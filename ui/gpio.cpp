@@ -1,5 +1,7 @@
 #include "ui/gpio.h"
 
+#include "ui/keys.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -62,7 +64,7 @@ double seconds() {
 }  // namespace
 
 void GPIO(Works& works) {
-  runGpio(works, &logKeyEvent);
+  runGpio(works, &DecodeTasto);
 }
 
 void runGpio(Works& works, KeyHandler handler) {
