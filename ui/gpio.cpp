@@ -63,8 +63,18 @@ double seconds() {
 
 }  // namespace
 
+namespace {
+
+// Every event goes to the log, then to the key decoder.
+int decodeLogged(Works& works, int key, int heldMask) {
+  logKeyEvent(works, key, heldMask);
+  return DecodeTasto(works, key, heldMask);
+}
+
+}  // namespace
+
 void GPIO(Works& works) {
-  runGpio(works, &DecodeTasto);
+  runGpio(works, &decodeLogged);
 }
 
 void runGpio(Works& works, KeyHandler handler) {

@@ -7,7 +7,7 @@ namespace corvid {
 
 struct Works;
 
-// The thread body: key events go to the key decoder.
+// The thread body: key events go to the log and to the key decoder.
 void GPIO(Works& works);
 // The same loop with key events going to handler.
 void runGpio(Works& works, KeyHandler handler);

@@ -15,8 +15,7 @@ struct Works;
 // release). A nonzero result asks for the key to repeat.
 using KeyHandler = int (*)(Works& works, int key, int heldMask);
 
-// Writes "key N short" or "key N long" to the log and asks for no repeat: what the panel
-// does with its keys until the screens take them.
+// Writes "key N short" or "key N long" to the log and asks for no repeat.
 int logKeyEvent(Works& works, int key, int heldMask);
 
 class PanelKeys {
