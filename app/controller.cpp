@@ -41,6 +41,7 @@
 #include "remote/opus_codec.h"
 #include "system/network.h"
 #include "trx/trx.h"
+#include "ui/keys.h"
 #include "ui/menu.h"
 #include "ui/screens.h"
 
@@ -87,6 +88,7 @@ void shutdown(Works& works) {
   sleepMs(2000);
   logInfo("Communicator operations end");
   joinThreads(works);
+  finishServiceTask(works, false);  // a menu action still waiting is left to the exit
   destroyOpus(works);
   trace("Closed!\n");
 }

@@ -207,11 +207,38 @@ int menuBrowse(Works& works, Event e) {
   }
 }
 
+// ENTER of these items waits (the update script, the service shell, the pause before a
+// reboot): it runs in the background, and keys are ignored until it ends.
+bool waitsOnEnter(int item) {
+  return item == kItemRemoteService || item == kItemSoftwareUpdate || item == kItemAdvancedDefault;
+}
+
+void afterEnter(Works& works);
+
 int menuEdit(Works& works, Event e) {
   static constexpr int kCodes[7] = {0, 0, kMenuLeft, kMenuRight, kMenuMinus, kMenuPlus, 0};
   if (e.key >= 2 && e.key <= 5) return ModifyParameter(works, kCodes[e.key]);
   if (e.key != 6) return 0;
+  UiState& ui = works.ui;
+  if (waitsOnEnter(ui.menuSection.load())) {
+    finishServiceTask(works, true);  // ended: keys are ignored while one runs
+    ui.serviceTaskRunning = 1;
+    const auto started = ui.serviceTask.start("menuAction", [&works] {
+      ModifyParameter(works, kMenuEnter);
+      afterEnter(works);
+      works.ui.serviceTaskRunning = 0;
+    });
+    if (started.started) return 0;
+    ui.serviceTaskRunning = 0;
+    platform::logError("can't start the menu action");
+  }
   ModifyParameter(works, kMenuEnter);
+  afterEnter(works);
+  return 0;
+}
+
+// Where ENTER leaves the menu.
+void afterEnter(Works& works) {
   const int pages = works.ui.pageFlags.load();
   if ((pages & kPageMemoryTable) != 0) {
     setState(works, S::MemoryTable);
@@ -222,7 +249,6 @@ int menuEdit(Works& works, Event e) {
   } else if ((works.ui.serviceFlags.load() & kServiceSoftwareUpdate) == 0) {
     setState(works, S::MenuBrowse);
   }
-  return 0;
 }
 
 // ---- state 3: tune screen ----
@@ -824,6 +850,16 @@ bool amplifierLocked(const Works& works) {
   return (works.amp.statusB.load() & 0x07) != 0 || (works.amp.statusC.load() & 0x08) != 0;
 }
 
+bool finishServiceTask(Works& works, bool wait) {
+  platform::Thread& task = works.ui.serviceTask;
+  if (!task.joinable()) return true;
+  if (wait) {
+    task.join();
+    return true;
+  }
+  return task.tryJoin();
+}
+
 int EscFromStatus(Works& works) {
   if ((works.ui.pageFlags.load() & kPageStatus) == 0) return 0;
   works.ui.pageFlags.fetch_and(~kPageStatus);
@@ -868,6 +904,7 @@ int DecodeTasto(Works& works, int key, int heldMask) {
   if (key < 1 || key > 6) return 0;
   UiState& ui = works.ui;
   if (ui.shutdownState.load() != 0) return 0;
+  if (ui.serviceTaskRunning.load() != 0) return 0;  // a menu action still runs
   if (DisattivoScreenSave(works) == 1) return 0;
   clearNotice(works, kNoticeLocked);
   const int result = decodeInState(works, Event{key, heldMask != 0});

@@ -18,6 +18,10 @@ int DecodeTasto(Works& works, int key, int heldMask);
 int EscFromStatus(Works& works);
 // Changes the selected cell of the memory table (tableRow, tableColumn); down 1 or 0.
 void ModifytabAntenna(Works& works, int down);
+// Waits for a menu action running in the background to end (tests, shutdown with
+// wait false: only joins it if it has ended). True when none runs any more.
+bool finishServiceTask(Works& works, bool wait);
+
 // The amplifier counts as locked (band and antenna may not change).
 bool amplifierLocked(const Works& works);
 

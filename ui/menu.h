@@ -36,6 +36,7 @@ inline constexpr int kItemPassword = 3;
 inline constexpr int kItemSpectrum = 17;
 inline constexpr int kItemFirstLan = 23;  // IP, Subnet, Gateway, DNS
 inline constexpr int kItemLastLan = 26;
+inline constexpr int kItemRemoteService = 32;
 inline constexpr int kItemSoftwareUpdate = 33;
 inline constexpr int kItemAdvancedDefault = 36;
 

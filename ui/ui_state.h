@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/guarded_text.h"
+#include "platform/thread.h"
 
 namespace corvid {
 
@@ -222,6 +223,12 @@ struct UiState {
   std::atomic<uint8_t> advancedDefaultArmed{0};
   std::atomic<uint8_t> turnOffArmed{0};
   std::atomic<uint8_t> remoteError{0};  // the last switch to remote failed: "Remote" in red
+
+  // A menu action that waits (an update, the service shell, a reboot) runs here, so that
+  // the key thread goes on with the power controller and the power key meanwhile. Only
+  // the key thread starts and joins it.
+  platform::Thread serviceTask;
+  std::atomic<uint8_t> serviceTaskRunning{0};
 };
 
 }  // namespace corvid

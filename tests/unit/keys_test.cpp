@@ -498,6 +498,20 @@ TEST_F(KeysTest, MenuCursorWrapsAtTheLastReachableItem) {
   w().ui.serviceFlags = kServiceSoftwareUpdate;
   press(1);
   EXPECT_EQ(state(), S::MenuBrowse);
+
+  // ENTER of an item that waits runs in the background; keys are ignored meanwhile and
+  // the menu is back once it ends.
+  w().ui.serviceFlags = 0;
+  w().ui.menuSection = kItemRemoteService;
+  w().ui.panelState = S::MenuEdit;
+  press(6);
+  EXPECT_TRUE(finishServiceTask(w(), true));
+  EXPECT_EQ(w().ui.serviceTaskRunning, 0);
+  EXPECT_EQ(state(), S::MenuBrowse);
+  w().ui.serviceTaskRunning = 1;
+  press(1);
+  EXPECT_EQ(state(), S::MenuBrowse);
+  w().ui.serviceTaskRunning = 0;
 }
 
 TEST_F(KeysTest, SpectrumSettingsEditWithinTheirLimits) {
