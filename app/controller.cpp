@@ -39,6 +39,7 @@
 #include "platform/log.h"
 #include "platform/signals.h"
 #include "remote/opus_codec.h"
+#include "spectrum/plotter.h"
 #include "system/network.h"
 #include "trx/trx.h"
 #include "ui/keys.h"
@@ -126,6 +127,7 @@ int runController(Works& works) {
   LoadConfigOffsetFile(works);
   ReadConfigFile(works);
   VerifyTemperature(works);
+  LoadPlotterFile(works);
 
   works.spectrum.divX = 16;
   works.spectrum.divY = 10;

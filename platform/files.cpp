@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include "platform/command.h"
@@ -108,6 +110,21 @@ int replaceFileAtomically(std::string_view path, std::string_view content) {
     ::close(dir);
   }
   return 0;
+}
+
+std::vector<std::string> listFolder(std::string_view folder, std::string_view prefix) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(hostPath(folder), ec)) {
+    std::string name = entry.path().filename().string();
+    // As the shell's pattern: hidden names only when the prefix itself starts with '.'.
+    if (name.starts_with(prefix) && (name[0] != '.' || prefix.starts_with('.'))) {
+      names.push_back(std::move(name));
+    }
+  }
+  std::sort(names.begin(), names.end());
+  for (std::string& name : names) name = std::string(folder) + "/" + name;
+  return names;
 }
 
 bool fileExists(std::string_view path) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvid::platform {
 
@@ -52,6 +53,9 @@ int replaceFileAtomically(std::string_view path, std::string_view content);
 bool fileExists(std::string_view path);
 // Removes a file under the root; 0 or errno (a missing file is not an error).
 int removeFile(std::string_view path);
+// The entries of a folder (under the root) whose names start with prefix, as the shell
+// pattern "FOLDER/PREFIX*" lists them: sorted, each as FOLDER/NAME. Empty when none.
+std::vector<std::string> listFolder(std::string_view folder, std::string_view prefix);
 
 // The read-write window of /opt/set. Opening it runs
 // "mount -o remount defaults,rw /opt/set"; closing it runs
