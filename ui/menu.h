@@ -50,6 +50,10 @@ void InitMenuNova(Works& works);
 std::string LoadParameterMenu(Works& works, int item, int subItem);
 // Applies a key code to the item menuSection; nonzero asks for key repetition.
 int ModifyParameter(Works& works, int code);
+// The local-to-remote switch once its checks have run (Find_Remote_Settings' result and
+// Get_AudioPEX's count): remote operation with all present and the EXT IO link enabled,
+// else the errors of what is missing and remoteError. 1 when remote.
+int switchToRemote(Works& works, int settingsResult, int audioDevices);
 // Code 1/2 decrement/increment the byte under the cursor (wrapping as a byte), 3/4 move
 // the cursor left/right (wrapping 0..3). Returns the new cursor.
 int ModifyIP(int code, int cursor, std::array<uint8_t, 4>& address);
