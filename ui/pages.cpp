@@ -140,8 +140,15 @@ void drawMenu(Works& works, bool editing) {
   const bool lan = selected >= kItemFirstLan && selected <= kItemLastLan;
   if (editing && lan) {
     int address = works.ui.lanEditAddress.load();
-    if (address < 0 || address > 3) address = selected - kItemFirstLan;
-    const int cursor = std::clamp(works.ui.lanEditIndex.load(), 0, 3);
+    int cursor = works.ui.lanEditIndex.load();
+    if (address < 0 || address > 3) {
+      // No address named by the value text: the item's own address and cursor.
+      address = selected - kItemFirstLan;
+      const std::array<const std::atomic<int>*, 4> cursors{&works.ui.CntIP, &works.ui.CntNetMask,
+                                                           &works.ui.CntGateway, &works.ui.CntDNS};
+      cursor = cursors[static_cast<size_t>(address)]->load();
+    }
+    cursor = std::clamp(cursor, 0, 3);
     drawMenuLine(works, selected, y, {7, 7, kWhite}, "");
     drawLanValue(works, address, cursor, y);
   } else {

@@ -8,12 +8,22 @@
 // pictures the build makes; frameDelay is 0 and every platform sleep returns at once.
 // The board temperatures come from a "my_temp" script in a temporary root, as on the
 // bench.
+//
+// The screens: the overlay of one cycle (the background copied into the back buffer
+// and LoadButtons on top) for every screen and page of tests/unit/screen_scenes.h, with
+// and without the glyph cache, measured in the same run as one full-frame copy
+// (fbSetBack, 800 x 480 x 4 bytes). A table at the end gives each screen's cost in
+// frame copies; the program fails when a screen costs more than 20.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "core/settings.h"
 #include "core/works.h"
@@ -21,8 +31,10 @@
 #include "gfx/text.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "tests/unit/screen_scenes.h"
 #include "tests/unit/test_support.h"
 #include "ui/display.h"
+#include "ui/screens.h"
 
 namespace {
 
@@ -145,6 +157,91 @@ void BM_onceASecond(benchmark::State& state) {
 }
 BENCHMARK(BM_onceASecond)->Unit(benchmark::kMicrosecond);
 
+// ---- the screens ----
+
+// The budget of one screen's overlay, in full-frame copies.
+constexpr double kOverlayBudget = 20;
+
+void BM_frameCopy(benchmark::State& state) {
+  prepareOnce();
+  auto works = testing::baseWorks();
+  for (auto _ : state) {
+    fbSetBack(works->gfx.fb.get());
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_overlay(benchmark::State& state, const testing::Scene& scene, GlyphCache cache) {
+  prepareOnce();
+  auto works = testing::baseWorks();
+  scene.prepare(*works);
+  setGlyphCache(cache);
+  testing::drawOverlay(*works);  // the glyphs of the screen are rendered once
+  for (auto _ : state) {
+    testing::drawOverlay(*works);
+    benchmark::ClobberMemory();
+  }
+  setGlyphCache(GlyphCache::On);
+}
+
+// Prints the usual lines and keeps the times of the frame copy and the overlays.
+class ScreenTable : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      times_[run.run_name.function_name] = run.GetAdjustedRealTime();  // µs
+    }
+  }
+  // The table; false when a screen is over budget or a figure is missing.
+  bool print(const std::vector<testing::Scene>& scenes) const {
+    const bool anyScreen = std::any_of(times_.begin(), times_.end(), [](const auto& t) {
+      return t.first.rfind("overlay/", 0) == 0;
+    });
+    if (!anyScreen) return true;  // filtered out: nothing to tell
+    const auto copy = times_.find("frame-copy");
+    if (copy == times_.end() || copy->second <= 0) return false;
+    std::printf("\nOne full-frame copy (fbSetBack, 800x480x4): %.1f us\n", copy->second);
+    std::printf("%-20s %12s %8s %16s %8s\n", "screen", "us/cycle", "copies", "us/cycle nocache",
+                "copies");
+    bool ok = true;
+    for (const testing::Scene& scene : scenes) {
+      const auto on = times_.find("overlay/" + scene.name);
+      const auto off = times_.find("overlay-nocache/" + scene.name);
+      if (on == times_.end()) continue;  // filtered out
+      const double ratio = on->second / copy->second;
+      const double offTime = off == times_.end() ? 0 : off->second;
+      std::printf("%-20s %12.1f %8.2f %16.1f %8.2f%s\n", scene.name.c_str(), on->second, ratio,
+                  offTime, offTime / copy->second, ratio > kOverlayBudget ? "  OVER BUDGET" : "");
+      if (ratio > kOverlayBudget) ok = false;
+    }
+    return ok;
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const std::vector<testing::Scene> scenes = testing::screenScenes();
+  benchmark::RegisterBenchmark("frame-copy", BM_frameCopy)->Unit(benchmark::kMicrosecond);
+  for (const testing::Scene& scene : scenes) {
+    benchmark::RegisterBenchmark(("overlay/" + scene.name).c_str(), BM_overlay, scene,
+                                 GlyphCache::On)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("overlay-nocache/" + scene.name).c_str(), BM_overlay, scene,
+                                 GlyphCache::Off)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  ScreenTable table;
+  benchmark::RunSpecifiedBenchmarks(&table);
+  benchmark::Shutdown();
+  const bool ok = table.print(scenes);
+  if (!ok) std::printf("a screen is over budget or was not measured\n");
+  return ok ? 0 : 1;
+}
