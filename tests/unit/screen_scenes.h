@@ -202,6 +202,7 @@ inline std::vector<Scene> screenScenes() {
        [=](Works& w) {
          state(w, S::MenuBrowse);
          w.ui.menuSection = kItemPassword;  // read-only: no ENTER label
+         w.set.Passphrase.set("bench-pass");
        }},
       {"menu-edit-lan",
        [=](Works& w) {
