@@ -100,7 +100,7 @@ void drawMenuLine(Works& works, int item, int y, const MenuLineStyle& style,
 void drawLanValue(Works& works, int address, int cursor, int y) {
   const LanAddresses lan = works.system.lan.get();
   const std::array<const std::array<uint8_t, 4>*, 4> bytes{&lan.IP_v, &lan.NetMask_v,
-                                                            &lan.Gateway_v, &lan.DNS_v};
+                                                           &lan.Gateway_v, &lan.DNS_v};
   const std::array<uint8_t, 4>& a = *bytes[static_cast<size_t>(address)];
   std::string before;
   std::string after;
@@ -196,8 +196,8 @@ void drawFilters(Works& works) {
   }
   const UiState& ui = works.ui;
   text(works, 0, 250, 50, "FILTER SETTINGS", kOrange);
-  text(works, 8, 50, 100,
-       "N    Start (Hz)                 Stop(Hz)                   Enabled", kWhite);
+  text(works, 8, 50, 100, "N    Start (Hz)                 Stop(Hz)                   Enabled",
+       kWhite);
   const int selected = ui.filterRow.load();
   const bool editing = ui.panelState.load() == S::FilterEdit;
   if (editing && selected >= 0 && selected < kFilterRows) {
@@ -236,8 +236,7 @@ void drawSpectrumSettings(Works& works) {
        single ? "Single  (Set different values for each band)"
               : "All     (Set all bands with the same value)",
        kWhite);
-  text(works, 8, 50, 130, "Band      Offset(dBm)      Lev(dBm)      Pos             Div",
-       kOrange);
+  text(works, 8, 50, 130, "Band      Offset(dBm)      Lev(dBm)      Pos             Div", kOrange);
   const int selected = ui.plotRow.load();
   const bool editing = ui.panelState.load() == S::SpectrumEdit;
   if (editing && selected >= 0 && selected < kPlotterRows) {
@@ -252,12 +251,13 @@ void drawSpectrumSettings(Works& works) {
     const int y = 150 + kRowStep * r;
     const Rgb colour = r == selected ? kOrange : kWhite;
     std::string name = "Other";
-    if (r < kPlotterRows - 1) name = r < table.count ? bandName(table.rows[static_cast<size_t>(r)]) : "";
+    if (r < kPlotterRows - 1)
+      name = r < table.count ? bandName(table.rows[static_cast<size_t>(r)]) : "";
     text(works, 8, 50, y, name, colour);
     const double offset = std::clamp(row.plotOffset, -1e6, 1e6);
-    const std::array<std::string, 4> cells{format("%d", static_cast<int>(offset)),
-                                           format("%d", row.refLevel), format("%d", row.refPosition),
-                                           format("%d", row.dbPerDiv)};
+    const std::array<std::string, 4> cells{
+        format("%d", static_cast<int>(offset)), format("%d", row.refLevel),
+        format("%d", row.refPosition), format("%d", row.dbPerDiv)};
     constexpr std::array<int, 4> kColumns{190, 310, 430, 550};
     for (size_t c = 0; c < cells.size(); ++c) {
       const bool cell = editing && r == selected && static_cast<int>(c) == ui.plotColumn.load();
@@ -272,14 +272,15 @@ void drawDebug(Works& works) {
   const AmpState& amp = works.amp;
   const AtuState& atu = works.atu;
   text(works, 8, 15, 245,
-       format("PW %04d FWD %04d REFL %04d  (%X) REF:%02.02fW", amp.rawPwrIn.load(), amp.rawFwd.load(),
-              amp.rawRefl.load(), works.ui.tinyVamp.load(), d(amp.pwrRefl.load())),
+       format("PW %04d FWD %04d REFL %04d  (%X) REF:%02.02fW", amp.rawPwrIn.load(),
+              amp.rawFwd.load(), amp.rawRefl.load(), works.ui.tinyVamp.load(),
+              d(amp.pwrRefl.load())),
        kRed);
   char mode[4];
   DetermineTumeMemMode(works, mode);
   text(works, 8, 510, 245,
-       format("freq %lu L%i,C%i,%s", static_cast<unsigned long>(amp.ampFreq.load()), atu.tuneL.load(),
-              atu.tuneC.load(), mode),
+       format("freq %lu L%i,C%i,%s", static_cast<unsigned long>(amp.ampFreq.load()),
+              atu.tuneL.load(), atu.tuneC.load(), mode),
        kRed);
   text(works, 8, 345, 165, format("SWR:%02.02f", d(amp.swr.load())), kRed);
   text(works, 8, 550, 135, format("PWR IN:%02.01f", d(amp.pwrIn.load())), kRed);
@@ -445,12 +446,13 @@ std::array<std::string, 12> statusPageValues(const Works& works) {
                   static_cast<long>(extIo ? counter : trx));
   out[4] = format(f ? "Current:%05.01fA (%05.01f), Tbrd:%04.02f°F, Thsk:%04.02f°F"
                     : "Current:%05.01fA (%05.01f), Tbrd:%04.02f°C, Thsk:%04.02f°C",
-                  ampCurrent(works), d(amp.ampCurrentRaw.load()), temperature(works, amp.temp1.load()),
-                  temperature(works, amp.temp2.load()));
+                  ampCurrent(works), d(amp.ampCurrentRaw.load()),
+                  temperature(works, amp.temp1.load()), temperature(works, amp.temp2.load()));
   out[5] = format(f ? "CPU:%4.01f°F, GPU:%4.01f°F" : "CPU:%2.01f°C, GPU:%2.01f°C",
                   temperature(works, amp.cpuTemp.load()), temperature(works, amp.gpuTemp.load()));
-  out[6] = format(f ? "Set Point Alarm %4.01f°F, FAN: %i%%" : "Set Point Alarm %04.02f°C, FAN: %i%%",
-                  temperature(works, works.set.MaxTemperature.load()), amp.fanPercent.load());
+  out[6] =
+      format(f ? "Set Point Alarm %4.01f°F, FAN: %i%%" : "Set Point Alarm %04.02f°C, FAN: %i%%",
+             temperature(works, works.set.MaxTemperature.load()), amp.fanPercent.load());
   out[7] = format("IP:%s, NetMask:%s ", lan.IP.c_str(), lan.NetMask.c_str());
   out[8] = format("Gateway:%s, DNS:%s ", lan.Gateway.c_str(), lan.DNS.c_str());
   out[9] = format("State 0x%02x 0x%02x,ES:%d,ER:%d", amp.statusA.load(), amp.statusB.load(),
@@ -506,7 +508,8 @@ void ViewStatusInfo(Works& works) {
     StartThreadPEX(works);
   }
   static constexpr std::array<const char*, 12> kHeadings{
-      "VERSION", "SN", "POWER", "FREQUENCY", "TEMPERATURE", "", "", "LAN", "", "STATUS", "", "AMPL"};
+      "VERSION", "SN", "POWER",  "FREQUENCY", "TEMPERATURE", "", "",
+      "LAN",     "",   "STATUS", "",          "AMPL"};
   const auto values = statusPageValues(works);
   for (size_t i = 0; i < values.size(); ++i) {
     const int y = 110 + 22 * static_cast<int>(i);

@@ -41,7 +41,8 @@ inline void textRight(Works& works, int slot, int x, int y, const std::string& s
 
 // Pixels x0..x1 (both included) of the rows y0..y1 (both included).
 inline void fill(Works& works, int x0, int y0, int x1, int y1, Rgb c) {
-  for (int y = y0; y <= y1; ++y) DrawHorizontalLine(x0, y, x1 + 1, c.r, c.g, c.b, works.gfx.fb.get());
+  for (int y = y0; y <= y1; ++y)
+    DrawHorizontalLine(x0, y, x1 + 1, c.r, c.g, c.b, works.gfx.fb.get());
 }
 
 inline void line(Works& works, int x0, int y0, int x1, int y1, Rgb c) {

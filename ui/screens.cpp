@@ -35,6 +35,7 @@ struct LabelRow {
 };
 
 // Texts keep their leading blanks: they place the label inside its key.
+// clang-format off
 constexpr std::array<LabelRow, 16> kInitialLabels{{
     {S::Main,
      {{{"  MEM", ""}, {" IN-ATT", ""}, {"   ANT", ""}, {"  TUNE", " "}, {"   SET", " "},
@@ -100,6 +101,7 @@ constexpr std::array<LabelRow, 16> kInitialLabels{{
        {"   SAVE", " "}}},
      0},
 }};
+// clang-format on
 
 // ---- the key bar ----
 
@@ -307,22 +309,38 @@ std::string GetLblInterface(int type) {
 
 const char* panelStateName(PanelState state) {
   switch (state) {
-    case S::Main: return "main";
-    case S::MenuBrowse: return "menu";
-    case S::MenuEdit: return "menu-edit";
-    case S::Tune: return "tune";
-    case S::ManualTune: return "manual-tune";
-    case S::MemoryTable: return "memory-table";
-    case S::MemoryTableEdit: return "memory-edit";
-    case S::SaveTune: return "save-tune";
-    case S::BankChoice: return "bank-choice";
-    case S::BankCopy: return "bank-copy";
-    case S::BankReset: return "bank-reset";
-    case S::FilterList: return "filters";
-    case S::FilterEdit: return "filter-edit";
-    case S::StatusPage: return "status";
-    case S::SpectrumList: return "spectrum-settings";
-    case S::SpectrumEdit: return "spectrum-edit";
+    case S::Main:
+      return "main";
+    case S::MenuBrowse:
+      return "menu";
+    case S::MenuEdit:
+      return "menu-edit";
+    case S::Tune:
+      return "tune";
+    case S::ManualTune:
+      return "manual-tune";
+    case S::MemoryTable:
+      return "memory-table";
+    case S::MemoryTableEdit:
+      return "memory-edit";
+    case S::SaveTune:
+      return "save-tune";
+    case S::BankChoice:
+      return "bank-choice";
+    case S::BankCopy:
+      return "bank-copy";
+    case S::BankReset:
+      return "bank-reset";
+    case S::FilterList:
+      return "filters";
+    case S::FilterEdit:
+      return "filter-edit";
+    case S::StatusPage:
+      return "status";
+    case S::SpectrumList:
+      return "spectrum-settings";
+    case S::SpectrumEdit:
+      return "spectrum-edit";
   }
   return "unknown";
 }

@@ -58,8 +58,8 @@ void expectReference(const std::string& name, const RgbImage& actual) {
   fs::create_directories(outDir);
   const fs::path actualFile = outDir / (name + ".actual.png");
   ASSERT_TRUE(testing::writeRgbPng(actualFile, actual));
-  ASSERT_TRUE(expected.has_value()) << "no reference picture " << reference << "; actual in "
-                                    << actualFile;
+  ASSERT_TRUE(expected.has_value())
+      << "no reference picture " << reference << "; actual in " << actualFile;
   ASSERT_EQ(expected->width, actual.width);
   ASSERT_EQ(expected->height, actual.height);
   RgbImage diff = actual;

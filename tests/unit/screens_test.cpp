@@ -1,6 +1,8 @@
 // The screens' edge cases: the texts of the info boxes, the memory table, the supply
 // and temperature lines, the notices and the update line; the labels written at run
 // time; and, on the drawn frame, what a screen leaves out.
+#include "ui/screens.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,7 +13,6 @@
 #include "gfx/text.h"
 #include "platform/log.h"
 #include "tests/unit/screen_scenes.h"
-#include "ui/screens.h"
 
 namespace corvid {
 namespace {
@@ -190,7 +191,8 @@ TEST_F(Screens, NoticeLineTakesTheFirstBit) {
            {0, TuneState::Idle, ""},
            {0, TuneState::Tuning, "Press Tune Key to abort"},
            {kNoticeWaitingForTune, TuneState::Tuning, "Waiting for Tune..."},
-           {kNoticeBypassNotSaved | kNoticeWaitingForTune, TuneState::Idle, "ATU ByPass not saved!"},
+           {kNoticeBypassNotSaved | kNoticeWaitingForTune, TuneState::Idle,
+            "ATU ByPass not saved!"},
            {kNoticeLongPress | kNoticeLocked, TuneState::Idle, "Entering second function..."},
            {kNoticeUpdate, TuneState::Idle, ""},  // the menu's, not shown here
        }) {
@@ -213,7 +215,8 @@ TEST_F(Screens, UpdateLine) {
            {12, kUpdateSoftware, 0, "Update UI error 12 "},
            {-1, kUpdateSoftware, 0, "Update UI error -1 "},  // no result line: a failure too
            {0, kUpdateSoftware, 0, "Update UI in progress: Wait for reset (max 5 min)"},
-           {0, kUpdateNone, kServiceRemoteShell, "Update UI in progress: Wait for reset (max 5 min)"},
+           {0, kUpdateNone, kServiceRemoteShell,
+            "Update UI in progress: Wait for reset (max 5 min)"},
            {0, kUpdateSoftwareAndFw, 0, "UI update: please first update the FW version at 1.13"},
            {0, kUpdateNone, 0, "UI is running last version"},
        }) {
@@ -251,8 +254,8 @@ TEST_F(Screens, ErrorBoxesAreDrawnInTheirSlots) {
   EXPECT_EQ(drawnIn(5, 370, 529, 415), 0);
 
   // Seven: the newest leftmost; the oldest (HighSwr, red) is not drawn.
-  for (Err e : {Err::RemoteUsb, Err::AudioMissing, Err::PexModeOff, Err::TuneTimeout,
-                Err::MicroReset}) {
+  for (Err e :
+       {Err::RemoteUsb, Err::AudioMissing, Err::PexModeOff, Err::TuneTimeout, Err::MicroReset}) {
     AddErrore(w(), e);
   }
   testing::drawOverlay(w());
@@ -319,7 +322,11 @@ TEST_F(Screens, PagesHideTheMainScreen) {
   EXPECT_EQ(drawnIn(0, 360, 799, 419), 0) << "error boxes";
   EXPECT_EQ(drawnIn(0, 278, 45, 359), 0) << "notice line, info and supply boxes";
   EXPECT_EQ(drawnIn(700, 278, 799, 359), 0) << "tune information, info and supply boxes";
-  EXPECT_EQ(countIn(375, 175, 429, 209, [](Pixel p) { return p == Pixel{0, 0, 250}; }), 0)
+  EXPECT_EQ(countIn(375, 175, 429, 209,
+                    [](Pixel p) {
+                      return p == Pixel{0, 0, 250};
+                    }),
+            0)
       << "TX marker";
   EXPECT_GT(drawnIn(0, 30, 799, 60), 0) << "the table's title";
 }
