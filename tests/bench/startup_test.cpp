@@ -122,6 +122,9 @@ TEST(CorvidStartup, ExistingSettingsWithEveryThreadOffKeepOnlyTheUngatedThreads)
   run.writeFile("/opt/set/name.txt", "first name\nBENCH-UNIT-7\n");
   // The rest of an installed unit's settings folder, so that no missing file is created.
   run.writeFile("/opt/set/config_offset.txt", kInstalledOffsets);
+  std::string plotter;
+  for (int row = 0; row < 12; ++row) plotter += "0 10 10 0.0\n";
+  run.writeFile("/opt/set/plotter.txt", plotter);
   const ino_t inode = inodeOf(run.root().under("/opt/set/setup.txt"));
   ASSERT_NE(inode, 0u);
   ASSERT_TRUE(run.start());
