@@ -338,6 +338,16 @@ int tuneScreen(Works& works, Event e) {
 
 // ---- state 4: manual tuning ----
 
+// L or C one step down (while above 0) or up (while at most 510): the range is 0..511.
+void stepTune(Works& works, std::atomic<int>& step, int delta, void (*apply)(Works&, int)) {
+  const int now = step.load();
+  if (delta < 0 ? now <= 0 : now > 510) return;
+  changeTuneValue(works, [&] {
+    step = now + delta;
+    apply(works, now + delta);
+  });
+}
+
 int manualTune(Works& works, Event e) {
   AtuState& atu = works.atu;
   UiState& ui = works.ui;
@@ -357,36 +367,16 @@ int manualTune(Works& works, Event e) {
       }
       return 0;
     case 2:
-      if (atu.tuneL.load() > 0) {
-        changeTuneValue(works, [&] {
-          atu.tuneL = atu.tuneL.load() - 1;
-          SetI(works, atu.tuneL.load());
-        });
-      }
+      stepTune(works, atu.tuneL, -1, &SetI);
       return repeat;
     case 3:
-      if (atu.tuneL.load() <= 510) {
-        changeTuneValue(works, [&] {
-          atu.tuneL = atu.tuneL.load() + 1;
-          SetI(works, atu.tuneL.load());
-        });
-      }
+      stepTune(works, atu.tuneL, 1, &SetI);
       return repeat;
     case 4:
-      if (atu.tuneC.load() > 0) {
-        changeTuneValue(works, [&] {
-          atu.tuneC = atu.tuneC.load() - 1;
-          SetC(works, atu.tuneC.load());
-        });
-      }
+      stepTune(works, atu.tuneC, -1, &SetC);
       return repeat;
     case 5:
-      if (atu.tuneC.load() <= 510) {
-        changeTuneValue(works, [&] {
-          atu.tuneC = atu.tuneC.load() + 1;
-          SetC(works, atu.tuneC.load());
-        });
-      }
+      stepTune(works, atu.tuneC, 1, &SetC);
       return repeat;
     case 6: {
       const uint8_t flags = ui.txTestFlags.load();
