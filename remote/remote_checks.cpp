@@ -66,8 +66,7 @@ std::optional<platform::SerialPort> probeCatPort(const std::string& device) {
     uint8_t byte = 0;
     const long n = port.read(std::span<uint8_t>(&byte, 1), kReplyWaitMs);
     if (n > 0) reply.push_back(static_cast<char>(byte));
-    logInfo("Received %d \"%s\" %s", static_cast<int>(reply.size()), reply.c_str(),
-            device.c_str());
+    logInfo("Received %d \"%s\" %s", static_cast<int>(reply.size()), reply.c_str(), device.c_str());
     if (n <= 0) break;
   }
   logInfo("Received \"%s\" %s", reply.c_str(), device.c_str());

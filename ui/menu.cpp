@@ -480,8 +480,8 @@ int modify(Works& works, int item, int code) {
         set.waterfallFlags.fetch_xor(pending);
       } else {
         const int flags = set.waterfallFlags.load();
-        set.waterfallFlags = ((flags & pending) != 0 ? flags | applied : flags & ~applied) |
-                             kWaterfallRedraw;
+        set.waterfallFlags =
+            ((flags & pending) != 0 ? flags | applied : flags & ~applied) | kWaterfallRedraw;
         writeSetup(works);
       }
       return 0;
@@ -516,8 +516,7 @@ int modify(Works& works, int item, int code) {
       std::atomic<float>& value = item == AlarmP1 ? set.MaxTemperature : set.MaxTemperature2;
       if (plus || minus) {
         // VerifyTemperature keeps the limit in its range; this bound only stops overflow.
-        value = static_cast<float>(
-            stepScaled(value.load(), 10, plus ? 1 : -1, -100000, 100000));
+        value = static_cast<float>(stepScaled(value.load(), 10, plus ? 1 : -1, -100000, 100000));
         VerifyTemperature(works);
       } else if (code == kMenuEnter) {
         writeSetup(works);

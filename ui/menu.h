@@ -20,11 +20,11 @@ inline constexpr int kMenuRight = 4;  // key 3
 
 // One menu entry (each has exactly one sub-item).
 struct MenuEntry {
-  int number;          // shown as "%d -"
-  const char* group;   // group title
-  const char* label;   // the item's label
-  uint8_t readOnly;    // 1: ENTER opens no editing and its label is hidden
-  uint8_t cursor;      // 1: edited position by position; keys 2 and 3 move a cursor
+  int number;         // shown as "%d -"
+  const char* group;  // group title
+  const char* label;  // the item's label
+  uint8_t readOnly;   // 1: ENTER opens no editing and its label is hidden
+  uint8_t cursor;     // 1: edited position by position; keys 2 and 3 move a cursor
 };
 extern const std::array<MenuEntry, kMenuItems> menuPar;
 

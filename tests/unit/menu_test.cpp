@@ -3,11 +3,10 @@
 #include "ui/menu.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -171,13 +170,20 @@ TEST_F(MenuTest, SwitchesToggleOnEveryChangeKey) {
     const char* on;
   };
   const Case cases[] = {
-      {6, "OFF", "ON"},           {8, "OFF", "ON"},
-      {12, "Yes", "No"},          {13, "Not Force", "Force To No"},
-      {14, "Watt", "dBm"},        {15, "Celsius", "Fahrenheit"},
-      {18, "OFF", "ON"},          {19, "Bottom", "Top"},
-      {20, "Up", "Down"},         {31, "No Default", "Set Default"},
-      {32, "OFF", "ON"},          {33, "OFF", "ON"},
-      {34, "OFF", "ON"},          {35, "OFF", "ON"},
+      {6, "OFF", "ON"},
+      {8, "OFF", "ON"},
+      {12, "Yes", "No"},
+      {13, "Not Force", "Force To No"},
+      {14, "Watt", "dBm"},
+      {15, "Celsius", "Fahrenheit"},
+      {18, "OFF", "ON"},
+      {19, "Bottom", "Top"},
+      {20, "Up", "Down"},
+      {31, "No Default", "Set Default"},
+      {32, "OFF", "ON"},
+      {33, "OFF", "ON"},
+      {34, "OFF", "ON"},
+      {35, "OFF", "ON"},
       {36, "No Default", "Set Default"},
   };
   Settings& s = w().set;
@@ -369,10 +375,9 @@ TEST_F(MenuTest, ValueTextsOfTheOtherItems) {
   s.MaxTemperature = 70;
   s.FreqPeriodTime = 10;
   const std::pair<int, const char*> cases[] = {
-      {0, "7"},        {2, "Local"},    {3, "Abc1234"},   {4, "0.5sec"}, {5, "10min"},
-      {6, "ON"},       {7, "3000ms"},   {8, "ON"},        {9, "3dB"},    {10, "1.50"},
-      {11, "20sec"},   {16, "View 3"},  {21, "-40.0dBm"}, {27, "70.00°C"},
-      {30, "10ms"},
+      {0, "7"},      {2, "Local"},   {3, "Abc1234"},   {4, "0.5sec"},   {5, "10min"},
+      {6, "ON"},     {7, "3000ms"},  {8, "ON"},        {9, "3dB"},      {10, "1.50"},
+      {11, "20sec"}, {16, "View 3"}, {21, "-40.0dBm"}, {27, "70.00°C"}, {30, "10ms"},
   };
   for (const auto& [item, text] : cases) EXPECT_EQ(shown(item), text) << item;
   s.LocalRemote = 1;
@@ -499,8 +504,8 @@ class MenuSoftwareUpdateTest : public MenuTest {
     script("/opt/Corvid/getpack2.sh", "echo start\necho ALLOK\n");
   }
   void script(const std::string& path, const std::string& body) {
-    addRootProgram(path, "echo \"" + path + "\" >> \"" + root.dir().string() + "/calls.log\"\n" +
-                             body);
+    addRootProgram(path,
+                   "echo \"" + path + "\" >> \"" + root.dir().string() + "/calls.log\"\n" + body);
   }
   void arm() {
     w().ui.serviceFlags.fetch_and(~kServiceSoftwareUpdate);
@@ -644,7 +649,8 @@ class CatPortSim {
       std::scoped_lock lock(mutex_);
       received_.append(buffer, static_cast<size_t>(n));
       if (received_.ends_with("DT;") && !reply_.empty()) {
-        [[maybe_unused]] const ssize_t w = ::write(pty_->master.get(), reply_.data(), reply_.size());
+        [[maybe_unused]] const ssize_t w =
+            ::write(pty_->master.get(), reply_.data(), reply_.size());
       }
     }
   }
@@ -715,8 +721,8 @@ class PlotterFileTest : public ::testing::Test {
 TEST_F(PlotterFileTest, LoadsTwelveDataLinesPastComments) {
   std::string file = "; level position div offset\r\n";
   for (int i = 0; i < 13; ++i) {
-    file += std::to_string(-10 - i) + " " + std::to_string(i % 10) + " " +
-            std::to_string(5 + i) + " " + std::to_string(i) + ".5\r\n";
+    file += std::to_string(-10 - i) + " " + std::to_string(i % 10) + " " + std::to_string(5 + i) +
+            " " + std::to_string(i) + ".5\r\n";
     if (i == 4) file += ";another comment\n";
   }
   root.write("/opt/set/plotter.txt", file);
