@@ -18,16 +18,6 @@ using platform::trace;
 
 namespace {
 
-// A text kept in one of the amplifier's memory pages: up to its first NUL, any byte
-// that is not printable ASCII shown as '.', so the file stays plain text.
-std::string pageText(std::span<const uint8_t> page) {
-  std::string text;
-  for (uint8_t byte : page) {
-    if (byte == 0) break;
-    text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
-  }
-  return text;
-}
 
 template <typename... Args>
 void appendLine(std::string& out, const char* format, Args... args) {
@@ -58,6 +48,15 @@ int runUpdateScript(Works& works, std::string_view script) {
 }
 
 }  // namespace
+
+std::string pageText(std::span<const uint8_t> page) {
+  std::string text;
+  for (uint8_t byte : page) {
+    if (byte == 0) break;
+    text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+  }
+  return text;
+}
 
 std::string infoFileText(const Works& works) {
   const AmpState& amp = works.amp;

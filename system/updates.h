@@ -3,6 +3,8 @@
 // information file with the unit's identity and live readings.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -49,5 +51,9 @@ void DeleteLastGoodLink();
 // Thread body: after 30 s of running the marker is removed; a program that stops
 // before keeps it.
 void AggFWThread(Works& works);
+
+// A text kept in one of the amplifier's memory pages: up to its first NUL, any byte
+// that is not printable ASCII shown as '.', so the file and the panel stay plain text.
+std::string pageText(std::span<const uint8_t> page);
 
 }  // namespace corvid

@@ -16,6 +16,7 @@
 #include "core/works.h"
 #include "errors/errors.h"
 #include "ui/menu.h"
+#include "system/updates.h"
 #include "ui/screen_draw.h"
 #include "ui/screens.h"
 
@@ -55,15 +56,6 @@ std::string attenuatorText(int select, const char* withDb, const char* standby) 
   return format(standby, AttVectStr[4]);
 }
 
-// A text of an amplifier memory page: up to its first NUL, anything not printable as '.'.
-std::string pageText(std::span<const uint8_t> page) {
-  std::string out;
-  for (uint8_t byte : page) {
-    if (byte == 0) break;
-    out += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
-  }
-  return out;
-}
 
 // A version text split at its first '.': the numbers before and after it.
 std::array<int, 2> versionParts(const std::string& version) {
