@@ -237,8 +237,10 @@ int menuEdit(Works& works, Event e) {
   return 0;
 }
 
-// Where ENTER leaves the menu.
+// Where ENTER leaves the menu. An action that took the panel elsewhere (the firmware
+// update returns to the main screen, which alone shows its notice) is left there.
 void afterEnter(Works& works) {
+  if (works.ui.panelState.load() != S::MenuEdit) return;
   const int pages = works.ui.pageFlags.load();
   if ((pages & kPageMemoryTable) != 0) {
     setState(works, S::MemoryTable);

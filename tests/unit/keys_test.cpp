@@ -508,6 +508,18 @@ TEST_F(KeysTest, MenuCursorWrapsAtTheLastReachableItem) {
   EXPECT_TRUE(finishServiceTask(w(), true));
   EXPECT_EQ(w().ui.serviceTaskRunning, 0);
   EXPECT_EQ(state(), S::MenuBrowse);
+  // ENTER of an armed firmware update leaves the menu for the main screen, which shows
+  // the update notice.
+  w().ui.menuSection = 34;
+  w().ui.panelState = S::MenuEdit;
+  w().ui.serviceFlags = kServiceFirmwareUpdate;
+  press(6);
+  EXPECT_EQ(state(), S::Main);
+  EXPECT_NE(w().ui.serviceFlags.load() & kServiceFirmwareStarted, 0u);
+  EXPECT_EQ(queued(), (std::vector<std::string>{"MR1;"}));
+  w().ui.serviceFlags = 0;
+  w().ui.panelState = S::MenuBrowse;
+
   w().ui.serviceTaskRunning = 1;
   press(1);
   EXPECT_EQ(state(), S::MenuBrowse);
