@@ -165,6 +165,7 @@ StatusReadings AmpMicro::readings(const MicroFaults& faults) const {
   r.temp2 = rawOfTemperature(faults.temp2.value_or(sinks_.temperature(1)));
   r.alarms = static_cast<uint8_t>(settings_.latchedAlarms | faults.alarmBits |
                                   (settings_.resetAlarm || faults.microReset ? 0x80 : 0));
+  r.statusC = static_cast<uint8_t>(faults.statusCBits & 0x0F);
   r.forwardPeak = r.forward;
   return r;
 }

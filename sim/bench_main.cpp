@@ -7,6 +7,7 @@
 //                [--web PORT] [--list-scenarios]
 //   corvid-bench snapshot FILE.png [--dir DIR]
 //   corvid-bench key NAME [--dir DIR]
+//   corvid-bench press KEY [--long | --hold MS] [--dir DIR]
 //
 // Both transceivers run because the controller opens only the link its bank's band
 // table names, and a bank switch at run time may name the other one. The station feeds
@@ -19,6 +20,10 @@
 //
 // The bench holds the root's service keyboard FIFO open while it runs (the controller
 // never reads its end), and "key" types one key on it: SysRq, F1 to F4, F10 to F12.
+// "press" presses panel key 1 to 6 in the root's GPIO block, as the web view's buttons do:
+// short, long (the long-press time of the root's setup.txt and a margin) or held for MS
+// milliseconds, and returns once the key is released again. The controller's log lines
+// "panel NAME" (its panel state) are followed; the web view shows the last one.
 // "snapshot" writes the panel as the framebuffer file of DIR holds it now. A benchmark scenario
 // stops the controller after its measurement and prints its figures. SIGINT, SIGTERM or SIGHUP stop
 // the controller (SIGTERM, then SIGKILL after 3 s) and the bench exits with 0. When the controller
@@ -49,6 +54,8 @@
 #include "sim/extio_sim.h"
 #include "sim/framebuffer_png.h"
 #include "sim/ft817_sim.h"
+#include "sim/gpio_keys.h"
+#include "sim/panel_state.h"
 #include "sim/poll_figures.h"
 #include "sim/root_settings.h"
 #include "sim/scenarios.h"
@@ -90,6 +97,7 @@ void usage(std::FILE* out) {
       "                    [--web PORT] [--list-scenarios]\n"
       "       corvid-bench snapshot FILE.png [--dir DIR]\n"
       "       corvid-bench key NAME [--dir DIR]\n"
+      "       corvid-bench press KEY [--long | --hold MS] [--dir DIR]\n"
       "  --dir DIR        the bench root (default ./bench-root); its opt/set is kept\n"
       "  --corvid PATH    the controller (default: ../app/corvid beside this program)\n"
       "  --standin PATH   the stand-in programs' binary (default: beside this program)\n"
@@ -105,7 +113,9 @@ void usage(std::FILE* out) {
       "                   http://127.0.0.1:PORT/ (0: a free port)\n"
       "  snapshot         writes the panel of DIR as it is now to FILE.png\n"
       "  key              types one key on the service keyboard of the bench running in\n"
-      "                   DIR: SysRq, F1, F2, F3, F4, F10, F11 or F12\n");
+      "                   DIR: SysRq, F1, F2, F3, F4, F10, F11 or F12\n"
+      "  press            presses panel key 1 to 6 of the root DIR: short, long (--long)\n"
+      "                   or held for MS milliseconds (--hold MS, 0 to 60000)\n");
 }
 
 void message(const char* format, const std::string& text) {
@@ -179,17 +189,20 @@ bool parse(int argc, char** argv, Options& options, std::string& error) {
   return true;
 }
 
-// Writes whole lines of the controller's output as they complete.
+// Writes whole lines of the controller's output as they complete, and hands each to the
+// observer.
 class LineStream {
  public:
+  explicit LineStream(std::function<void(std::string_view)> observer = {})
+      : observer_(std::move(observer)) {}
   // False when standard output is gone.
   bool feed(std::string_view chunk) {
     pending_.append(chunk);
     size_t start = 0;
     for (size_t nl; (nl = pending_.find('\n', start)) != std::string::npos; start = nl + 1) {
-      if (std::fwrite(pending_.data() + start, 1, nl + 1 - start, stdout) != nl + 1 - start) {
-        return false;
-      }
+      const std::string_view line(pending_.data() + start, nl + 1 - start);
+      if (observer_) observer_(line);
+      if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) return false;
     }
     pending_.erase(0, start);
     return std::fflush(stdout) == 0;
@@ -199,10 +212,12 @@ class LineStream {
     pending_ += '\n';
     std::fwrite(pending_.data(), 1, pending_.size(), stdout);
     std::fflush(stdout);
+    if (observer_) observer_(pending_);
     pending_.clear();
   }
 
  private:
+  std::function<void(std::string_view)> observer_;
   std::string pending_;
 };
 
@@ -218,8 +233,9 @@ bool readAvailable(int fd, LineStream& lines, bool& outputGone) {
 
 // Runs until the controller ends, a stop signal comes, or finished() says so (checked
 // every 200 ms when given).
-int runBench(ChildProcess& child, const std::function<bool()>& finished) {
-  LineStream lines;
+int runBench(ChildProcess& child, const std::function<bool()>& finished,
+             PanelStateWatch& panel) {
+  LineStream lines([&panel](std::string_view line) { panel.feed(line); });
   int errFd = child.stderrFd();
   ::fcntl(errFd, F_SETFL, ::fcntl(errFd, F_GETFL) | O_NONBLOCK);
   bool outputGone = false;
@@ -352,6 +368,71 @@ int typeKey(int argc, char** argv) {
   return 0;
 }
 
+// corvid-bench press KEY [--long | --hold MS] [--dir DIR]
+int pressKey(int argc, char** argv) {
+  fs::path dir = "bench-root";
+  std::string keyText;
+  KeyAction action = KeyAction::Short;
+  std::optional<std::string> holdText;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--dir" && i + 1 < argc) {
+      dir = argv[++i];
+    } else if (arg.starts_with("--dir=")) {
+      dir = std::string(arg.substr(6));
+    } else if (arg == "--long" && action == KeyAction::Short) {
+      action = KeyAction::Long;
+    } else if (arg == "--hold" && i + 1 < argc && action == KeyAction::Short) {
+      action = KeyAction::Hold;
+      holdText = argv[++i];
+    } else if (arg.starts_with("--hold=") && action == KeyAction::Short) {
+      action = KeyAction::Hold;
+      holdText = std::string(arg.substr(7));
+    } else if (!arg.starts_with("--") && keyText.empty()) {
+      keyText = std::string(arg);
+    } else {
+      std::fprintf(stderr, "corvid-bench: press: unexpected %s\n", argv[i]);
+      usage(stderr);
+      return 2;
+    }
+  }
+  int key = 0;
+  const auto [end, ec] = std::from_chars(keyText.data(), keyText.data() + keyText.size(), key);
+  if (keyText.empty() || ec != std::errc{} || end != keyText.data() + keyText.size() || key < 1 ||
+      key > 6) {
+    std::fprintf(stderr, "corvid-bench: press: which key? (1 to 6, not \"%s\")\n",
+                 keyText.c_str());
+    return 2;
+  }
+  std::chrono::milliseconds hold{0};
+  if (holdText) {
+    long ms = -1;
+    const auto [holdEnd, holdEc] =
+        std::from_chars(holdText->data(), holdText->data() + holdText->size(), ms);
+    if (holdText->empty() || holdEc != std::errc{} ||
+        holdEnd != holdText->data() + holdText->size() || ms < 0 || ms > kLongestHold.count()) {
+      std::fprintf(stderr, "corvid-bench: press: --hold takes 0 to %lld ms, not %s\n",
+                   static_cast<long long>(kLongestHold.count()), holdText->c_str());
+      return 2;
+    }
+    hold = std::chrono::milliseconds(ms);
+  }
+  const std::optional<BenchRoot> found = benchRootAt(dir, "press");
+  if (!found) return 2;
+  GpioKeys keys(found->gpioBlock());
+  if (!keys.ok()) {
+    std::fprintf(stderr, "corvid-bench: press: %s\n", keys.error().c_str());
+    return 2;
+  }
+  const std::chrono::milliseconds longPress = longPressTime(*found);
+  runKeySteps(keys, keySteps(key, action, longPress, hold));
+  const std::string how = action == KeyAction::Long   ? "long"
+                          : action == KeyAction::Hold ? "held " + std::to_string(hold.count()) + " ms"
+                                                      : "short";
+  message("pressed %s", "key " + std::to_string(key) + " (" + how + ")");
+  return 0;
+}
+
 fs::path besideThisProgram(const fs::path& relative) {
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
@@ -364,6 +445,7 @@ fs::path besideThisProgram(const fs::path& relative) {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string_view(argv[1]) == "snapshot") return snapshot(argc, argv);
   if (argc >= 2 && std::string_view(argv[1]) == "key") return typeKey(argc, argv);
+  if (argc >= 2 && std::string_view(argv[1]) == "press") return pressKey(argc, argv);
   Options options;
   std::string error;
   if (!parse(argc, argv, options, error)) {
@@ -475,10 +557,15 @@ int main(int argc, char** argv) {
     message("warning: %s", keyboard.error());
   }
 
+  // The controller's panel state, from its log lines; the web view shows it.
+  PanelStateWatch panel;
   std::optional<WebView> web;
   if (options.webPort) {
-    web.emplace(WebViewOptions{
-        .root = root.dir(), .station = station, .micro = &micro, .keyboard = &keyboard});
+    web.emplace(WebViewOptions{.root = root.dir(),
+                               .station = station,
+                               .micro = &micro,
+                               .keyboard = &keyboard,
+                               .panelState = &panel});
     if (!web->start(*options.webPort, error)) {
       std::fprintf(stderr, "corvid-bench: web view: %s\n", error.c_str());
       return 2;
@@ -508,7 +595,7 @@ int main(int argc, char** argv) {
       return end && std::chrono::steady_clock::now() >= *end + measure;
     };
   }
-  const int status = runBench(*corvid, finished);
+  const int status = runBench(*corvid, finished, panel);
   corvid.reset();  // the controller first, then what it talks to
   if (web) web->stop();
   feed.stop();

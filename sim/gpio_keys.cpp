@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "sim/bench_root.h"
 
@@ -74,6 +76,40 @@ void GpioKeys::releaseAll() {
 uint32_t GpioKeys::levels() const {
   if (base_ == nullptr) return 0;
   return std::atomic_ref<uint32_t>(*word()).load();
+}
+
+std::optional<KeyAction> parseKeyAction(std::string_view word) {
+  if (word == "short") return KeyAction::Short;
+  if (word == "long") return KeyAction::Long;
+  if (word == "down") return KeyAction::Down;
+  if (word == "up") return KeyAction::Up;
+  if (word == "hold") return KeyAction::Hold;
+  return std::nullopt;
+}
+
+std::vector<KeyStep> keySteps(int key, KeyAction action, std::chrono::milliseconds longPress,
+                              std::chrono::milliseconds hold) {
+  switch (action) {
+    case KeyAction::Short:
+      return {{key, true, kShortHold}, {key, false, kReleasedGap}};
+    case KeyAction::Long:
+      return {{key, true, longPress + kLongPressMargin}, {key, false, kReleasedGap}};
+    case KeyAction::Down:
+      return {{key, true, std::chrono::milliseconds(0)}};
+    case KeyAction::Up:
+      return {{key, false, kReleasedGap}};
+    case KeyAction::Hold:
+      return {{key, true, std::clamp(hold, std::chrono::milliseconds(0), kLongestHold)},
+              {key, false, kReleasedGap}};
+  }
+  return {};
+}
+
+void runKeySteps(GpioKeys& keys, const std::vector<KeyStep>& steps) {
+  for (const KeyStep& step : steps) {
+    keys.set(step.key, step.down);
+    std::this_thread::sleep_for(step.pause);
+  }
 }
 
 }  // namespace corvid::bench

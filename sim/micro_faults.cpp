@@ -79,6 +79,12 @@ std::string applyWord(std::string_view word, MicroFaults& faults) {
     faults.alarmBits = static_cast<uint8_t>(faults.alarmBits | bits);
     return {};
   }
+  if (name == "status-c") {
+    long bits = 0;
+    if (value.size() != 1 || !parseLong(value, bits, 16)) return "needs :H, one hex digit";
+    faults.statusCBits = static_cast<uint8_t>(faults.statusCBits | bits);
+    return {};
+  }
   if (name == "temp1" || name == "temp2") {
     double celsius = 0;
     if (!parseDouble(value, celsius) || celsius < kLowestTemperature ||
@@ -109,6 +115,7 @@ MicroFaults MicroFaults::mergedWith(const MicroFaults& other) const {
   merged.microReset = merged.microReset || microReset;
   if (!merged.temp1) merged.temp1 = temp1;
   if (!merged.temp2) merged.temp2 = temp2;
+  merged.statusCBits = static_cast<uint8_t>(merged.statusCBits | statusCBits);
   return merged;
 }
 
@@ -131,6 +138,11 @@ std::vector<std::string> MicroFaults::words() const {
   if (microReset) out.emplace_back("amp-reset");
   if (temp1) out.push_back("amp-temp1:" + formatTemperature(*temp1));
   if (temp2) out.push_back("amp-temp2:" + formatTemperature(*temp2));
+  if (statusCBits != 0) {
+    std::array<char, 2> hex{};
+    std::snprintf(hex.data(), hex.size(), "%X", statusCBits & 0x0F);
+    out.push_back(std::string("amp-status-c:") + hex.data());
+  }
   return out;
 }
 

@@ -24,6 +24,9 @@
 //   amp-reset            the micro-reset alarm bit (bit 7) set
 //   amp-temp1:C          heat sink 1 reads C °C (-40 to 150, decimals allowed)
 //   amp-temp2:C          heat sink 2 reads C °C
+//   amp-status-c:H       bits H (one hexadecimal digit) of the third status digit set;
+//                        bit 3 tells the controller the amplifier is locked (no band or
+//                        antenna change)
 //
 // When several reply words match a command, the first in the file (then the API's)
 // applies.
@@ -64,6 +67,7 @@ struct MicroFaults {
   bool microReset = false;
   std::optional<double> temp1;
   std::optional<double> temp2;
+  uint8_t statusCBits = 0;  // 0..15
 
   bool operator==(const MicroFaults&) const = default;
 

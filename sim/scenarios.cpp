@@ -81,6 +81,13 @@ void configureUpdateOffered(PrepareOptions& options) {
   options.answers["my_vorn"] = std::string(kMyVornUpdateOffered);
 }
 
+// The amplifier's firmware is the one the offer names (001.012), so that only the
+// software is newer: the menu's update then runs the update script. With the micro's
+// power-on version the controller would first ask for a firmware update.
+void withOfferedFirmware(AmpSimulator& micro, Station&) {
+  micro.withMicro([](AmpMicro& m) { m.setFirmwareVersion(std::string(kOfferedFirmware)); });
+}
+
 // The same offer, but both update scripts fail with error 12.
 void configureUpdateError(PrepareOptions& options) {
   options.answers["my_vorn"] = std::string(kMyVornUpdateOffered);
@@ -103,9 +110,9 @@ constexpr std::array<Scenario, 9> kScenarios = {{
      &configureLanOffline, &atPowerOn, 0s},
     {"update-offered",
      "my_vorn offers software 01.047, newer than the controller's; the update succeeds",
-     &configureUpdateOffered, &atPowerOn, 0s},
+     &configureUpdateOffered, &withOfferedFirmware, 0s},
     {"update-error", "my_vorn offers software 01.047; both update scripts fail with error 12",
-     &configureUpdateError, &atPowerOn, 0s},
+     &configureUpdateError, &withOfferedFirmware, 0s},
     {"poll-benchmark",
      "polling figures: the controller against a zero-latency micro, 10 s after start-up",
      &configureNothing, &atPowerOn, 10s},

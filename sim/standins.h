@@ -75,6 +75,8 @@ inline constexpr std::string_view kMyTempDefault = "45\ntemp=47.2'C\n";
 inline constexpr std::string_view kMyVornDefault = "01.046 001.000\nLAN OK\n";
 inline constexpr std::string_view kMyVornNoConn = "01.046 001.000\nNo Conn\n";
 inline constexpr std::string_view kMyVornUpdateOffered = "01.047 001.012\nLAN OK\n";
+// The amplifier firmware that offer names, as the micro reports its version.
+inline constexpr std::string_view kOfferedFirmware = "001.012";
 
 // The update scripts: a successful run, a failed one (error 12, with its text on the
 // line before) and one that ends without a result line.

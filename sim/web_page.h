@@ -25,13 +25,17 @@ button.held { background: #c80; }
 input[type=number] { width: 110px; }
 #faults label { display: inline-block; width: 150px; font-size: 90%; }
 #state { font-size: 85%; white-space: pre-wrap; margin: 0; max-width: 800px; }
+.panel-row { margin-top: 0; align-items: flex-start; }
+#panel-state { font-size: 140%; font-family: monospace; color: #fc6; }
 #message { min-height: 1.2em; color: #fc6; }
 </style>
 </head>
 <body>
-<img id="panel" alt="the panel" width="800" height="480">
+<div class="row panel-row"><img id="panel" alt="the panel" width="800" height="480">
+<div class="box" id="panel-state-box"><b>Panel state</b><br><span id="panel-state">main</span></div></div>
 <div id="message"></div>
-<div class="row"><div class="box" id="keys"><b>Keys</b><br></div></div>
+<div class="row"><div class="box" id="keys"><b>Keys</b>
+<label>hold for <input id="hold-ms" type="number" min="0" max="60000" step="50" value="1000"> ms</label><br></div></div>
 <div class="row"><div class="box" id="keyboard"><b>Service keyboard</b><br></div></div>
 <div class="row">
 <div class="box"><b>Transceiver</b><br>
@@ -85,6 +89,37 @@ for (var k = 1; k <= 6; ++k) {
       hold.textContent = down ? "release" : "hold";
     };
     box.appendChild(hold);
+    // Down while the mouse button (or a finger) is down on it.
+    var press = document.createElement("button");
+    press.id = "key" + key + "-press";
+    press.textContent = "press";
+    var pressed = false;
+    function release() {
+      if (!pressed) return;
+      pressed = false;
+      press.classList.remove("held");
+      post("/key", { key: key, action: "up" });
+    }
+    press.onpointerdown = function (e) {
+      if (pressed) return;
+      pressed = true;
+      if (e.pointerId !== undefined && press.setPointerCapture) {
+        try { press.setPointerCapture(e.pointerId); } catch (err) {}
+      }
+      press.classList.add("held");
+      post("/key", { key: key, action: "down" });
+    };
+    press.onpointerup = release;
+    press.onpointercancel = release;
+    press.onlostpointercapture = release;
+    box.appendChild(press);
+    var timed = document.createElement("button");
+    timed.id = "key" + key + "-holdms";
+    timed.textContent = "hold ms";
+    timed.onclick = function () {
+      post("/key", { key: key, action: "hold", ms: document.getElementById("hold-ms").value });
+    };
+    box.appendChild(timed);
     keys.appendChild(box);
   })(k);
 }
@@ -138,6 +173,8 @@ function refreshState() {
     delete shown.knownFaults;
     document.getElementById("state").textContent = JSON.stringify(shown, null, 1);
     showFaults(s.knownFaults, s.faults);
+    document.getElementById("panel-state").textContent =
+      s.panelState !== undefined ? s.panelState : "-";
     if (s.frequency !== undefined) {
       document.getElementById("transmit").checked = s.transmit;
       if (!filled) {

@@ -32,7 +32,7 @@ constexpr double kMaxDrive = 200.0;
 constexpr double kMinSwr = 1.0;
 constexpr double kMaxSwr = 50.0;
 
-constexpr std::array<std::string_view, 37> kFaultWords = {
+constexpr std::array<std::string_view, 38> kFaultWords = {
     // The stand-in programs (faults.h).
     "mount-rw", "mount-ro", "mount", "rm", "reboot", "my_temp", "my_vorn", "lsusb", "stty", "tput",
     "sudo", "ifup", "ifdown", "fbgrab", "getpack.sh", "getpack2.sh", "sshshell",
@@ -43,7 +43,9 @@ constexpr std::array<std::string_view, 37> kFaultWords = {
     "ft817-silent", "ft817-bad-bcd", "ft817-drop-byte", "extio-silent", "extio-junk",
     "extio-oversized",
     // Alarm bits of the micro's status reply.
-    "amp-alarm:01", "amp-alarm:80"};
+    "amp-alarm:01", "amp-alarm:80",
+    // Bit 3 of the micro's third status digit: the amplifier is locked.
+    "amp-status-c:8"};
 
 WebReply textReply(int status, std::string text) {
   return {status, std::string(kText), std::move(text) + "\n"};
@@ -231,28 +233,6 @@ std::string withFault(std::string_view faultsText, std::string_view word, std::o
   return out;
 }
 
-std::optional<KeyAction> parseKeyAction(std::string_view word) {
-  if (word == "short") return KeyAction::Short;
-  if (word == "long") return KeyAction::Long;
-  if (word == "down") return KeyAction::Down;
-  if (word == "up") return KeyAction::Up;
-  return std::nullopt;
-}
-
-std::vector<KeyStep> keySteps(int key, KeyAction action, std::chrono::milliseconds longPress) {
-  switch (action) {
-    case KeyAction::Short:
-      return {{key, true, kShortHold}, {key, false, kReleasedGap}};
-    case KeyAction::Long:
-      return {{key, true, longPress + kLongPressMargin}, {key, false, kReleasedGap}};
-    case KeyAction::Down:
-      return {{key, true, std::chrono::milliseconds(0)}};
-    case KeyAction::Up:
-      return {{key, false, kReleasedGap}};
-  }
-  return {};
-}
-
 KeyPresser::KeyPresser(Sink sink) : sink_(std::move(sink)), thread_([this] { run(); }) {}
 
 KeyPresser::~KeyPresser() {
@@ -406,12 +386,27 @@ WebReply WebView::onKey(const FormValues& form) {
   const std::optional<std::string> actionText = valueOf(form, "action", why);
   if (!actionText) return badRequest(why);
   const std::optional<KeyAction> action = parseKeyAction(*actionText);
-  if (!action) return badRequest("action must be short, long, down or up");
+  if (!action) return badRequest("action must be short, long, down, up or hold");
+  std::chrono::milliseconds hold{0};
+  std::string said = "key " + std::to_string(*key) + " " + *actionText;
+  if (*action == KeyAction::Hold) {
+    const std::optional<std::string> msText = valueOf(form, "ms", why);
+    if (!msText) return badRequest(why);
+    const std::optional<uint32_t> ms = wholeNumber(*msText);
+    if (!ms || *ms > static_cast<uint32_t>(kLongestHold.count())) {
+      return badRequest("ms must be a whole number from 0 to " +
+                        std::to_string(kLongestHold.count()));
+    }
+    hold = std::chrono::milliseconds(*ms);
+    said += " " + std::to_string(*ms) + " ms";
+  } else if (form.count("ms") != 0) {
+    return badRequest("ms goes only with action hold");
+  }
   if (!gpio_.ok()) return textReply(503, "no panel keys: " + gpio_.error());
   // Read at each press: the operator may change it in the menu meanwhile.
   const std::chrono::milliseconds longPress = longPressTime(root_);
-  presser_.queue(keySteps(static_cast<int>(*key), *action, longPress));
-  return textReply(200, "key " + std::to_string(*key) + " " + *actionText);
+  presser_.queue(keySteps(static_cast<int>(*key), *action, longPress, hold));
+  return textReply(200, said);
 }
 
 WebReply WebView::onFrequency(const FormValues& form) {
@@ -531,6 +526,9 @@ WebReply WebView::state() {
     first = false;
   }
   json += "],\"longPressMs\":" + std::to_string(longPressTime(root_).count());
+  if (options_.panelState != nullptr) {
+    json += ",\"panelState\":" + jsonString(options_.panelState->name());
+  }
   json += ",\"faults\":[";
   first = true;
   const Faults faults = Faults::load(root_.faultsFile());

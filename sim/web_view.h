@@ -3,7 +3,7 @@
 // polls GET /panel.png (the framebuffer DIR/dev/fb0 as a PNG) and GET /state (JSON) a
 // few times a second and sends its actions as POST requests with form parameters:
 //
-//   POST /key        key=1..6 action=short|long|down|up
+//   POST /key        key=1..6 action=short|long|down|up|hold [ms=0..60000 with hold]
 //   POST /frequency  hz=100000..60000000      the station's shown frequency
 //   POST /transmit   on=0|1                   the operator's PTT
 //   POST /drive      watts=0..200             drive while transmitting
@@ -15,11 +15,14 @@
 // a known path with the wrong method 405, a control whose simulator or device is absent
 // or cannot take it (the service keyboard full) 503.
 //
-// Keys are pressed through the root's GPIO block. The controller samples it every 2 ms
-// and takes a change at the sixth equal sample, so a short press holds 150 ms; a long
-// press holds the long-press time of the root's setup.txt plus 0.5 s. Presses run on a
-// timer thread of their own, one after the other with a released gap between them, so
-// that the reply comes at once and two quick clicks still make two presses.
+// Keys are pressed through the root's GPIO block (gpio_keys.h): a short press holds
+// 150 ms, a long press the long-press time of the root's setup.txt plus 0.5 s, "hold"
+// the time asked for, "down" until "up". Presses run on a timer thread of their own, one
+// after the other with a released gap between them, so that the reply comes at once and
+// two quick clicks still make two presses.
+//
+// GET /state also tells the panel state the controller last reported ("panelState",
+// panel_state.h) when the bench hands the view its watch of the controller's log.
 #pragma once
 
 #include <chrono>
@@ -40,6 +43,7 @@
 #include "sim/amp_simulator.h"
 #include "sim/bench_root.h"
 #include "sim/gpio_keys.h"
+#include "sim/panel_state.h"
 #include "sim/service_keyboard.h"
 #include "sim/station.h"
 
@@ -67,21 +71,6 @@ std::span<const std::string_view> webFaultWords();
 // word with an exit status ("mount-rw=32") counts as its word.
 std::string withFault(std::string_view faultsText, std::string_view word, std::optional<bool> on);
 bool hasFault(std::string_view faultsText, std::string_view word);
-
-// One press of a key as timed steps: the key goes down or up, then nothing happens for
-// the pause.
-enum class KeyAction { Short, Long, Down, Up };
-struct KeyStep {
-  int key = 0;
-  bool down = false;
-  std::chrono::milliseconds pause{0};
-  bool operator==(const KeyStep&) const = default;
-};
-inline constexpr std::chrono::milliseconds kShortHold{150};
-inline constexpr std::chrono::milliseconds kLongPressMargin{500};
-inline constexpr std::chrono::milliseconds kReleasedGap{100};
-std::vector<KeyStep> keySteps(int key, KeyAction action, std::chrono::milliseconds longPress);
-std::optional<KeyAction> parseKeyAction(std::string_view word);
 
 // Runs key steps on a thread of its own, in the order they were queued.
 class KeyPresser {
@@ -115,6 +104,7 @@ struct WebViewOptions {
   std::shared_ptr<Station> station;     // the transceivers' station
   AmpSimulator* micro = nullptr;        // the amplifier micro simulator; may be absent
   ServiceKeyboard* keyboard = nullptr;  // the root's service keyboard; may be absent
+  const PanelStateWatch* panelState = nullptr;  // the controller's panel state; may be absent
 };
 
 class WebView {

@@ -493,5 +493,26 @@ TEST(PollFigures, StartupSpacingAndSteadyRates) {
   EXPECT_FALSE(measurePolls(wire, 1000ms).startupComplete);
 }
 
+TEST(MicroFaultWords, StatusCBitsReachTheStatusReply) {
+  std::vector<std::string> errors;
+  const MicroFaults faults = parseWords("amp-status-c:8 amp-status-c:1", &errors);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(faults.statusCBits, 0x09);
+  EXPECT_EQ(faults.words(), std::vector<std::string>{"amp-status-c:9"});
+  AmpMicro micro;
+  const std::string status = micro.statusText(faults);
+  ASSERT_GT(status.size(), 30u) << status;
+  EXPECT_EQ(status[30], '9') << status;
+  EXPECT_EQ(micro.statusText()[30], '0');
+  for (const char* word : {"amp-status-c", "amp-status-c:G", "amp-status-c:10", "amp-status-c:"}) {
+    errors.clear();
+    EXPECT_EQ(parseWords(word, &errors), MicroFaults{}) << word;
+    EXPECT_EQ(errors.size(), 1u) << word;
+  }
+  MicroFaults api;
+  api.statusCBits = 0x08;
+  EXPECT_EQ(MicroFaults{}.mergedWith(api).statusCBits, 0x08);
+}
+
 }  // namespace
 }  // namespace corvid::bench::test

@@ -96,6 +96,21 @@ std::optional<std::string> CorvidRun::readFile(std::string_view unitPath) const 
 
 bool CorvidRun::start() {
   if (!root_) return false;
+  if (child_) {
+    // A restart: the last run is reaped and its reader has read its pipe to the end (a
+    // stand-in that outlives the controller may hold it open: two seconds at most).
+    child_->stop();
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait_for(lock, 2s, [&] { return logEnded_; });
+    }
+    stopReading_ = true;
+    if (reader_.joinable()) reader_.join();
+    stopReading_ = false;
+    child_.reset();
+    std::scoped_lock lock(mutex_);
+    logEnded_ = false;
+  }
   ChildOptions options;
   options.argv = emulatorWords();
   options.argv.insert(options.argv.end(), {CORVID_BINARY, "--root", root_->dir().string()});
@@ -142,6 +157,28 @@ bool CorvidRun::waitForLog(std::string_view text, std::chrono::milliseconds time
 std::string CorvidRun::log() const {
   std::scoped_lock lock(mutex_);
   return log_;
+}
+
+size_t CorvidRun::logSize() const {
+  std::scoped_lock lock(mutex_);
+  return log_.size();
+}
+
+std::string CorvidRun::logFrom(size_t from) const {
+  std::scoped_lock lock(mutex_);
+  return from < log_.size() ? log_.substr(from) : std::string();
+}
+
+std::optional<size_t> CorvidRun::waitForLogFrom(size_t from, std::string_view text,
+                                                std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  size_t at = std::string::npos;
+  changed_.wait_for(lock, timeout, [&] {
+    at = from < log_.size() ? log_.find(text, from) : std::string::npos;
+    return at != std::string::npos || logEnded_;
+  });
+  if (at == std::string::npos) return std::nullopt;
+  return at + text.size();
 }
 
 std::vector<std::string> CorvidRun::calls() const {

@@ -69,7 +69,8 @@ class CorvidRun {
   void writeFile(std::string_view unitPath, std::string_view content) const;
   std::optional<std::string> readFile(std::string_view unitPath) const;
 
-  // Starts the controller; false (with a test failure added) when it cannot.
+  // Starts the controller; false (with a test failure added) when it cannot. After
+  // stop() it starts the controller again on the same root; the log goes on.
   bool start();
   pid_t pid() const { return child_ ? child_->pid() : -1; }
   bool alive() { return child_ && child_->running(); }
@@ -82,6 +83,13 @@ class CorvidRun {
   // ended without it.
   bool waitForLog(std::string_view text, std::chrono::milliseconds timeout = kLogTimeout);
   std::string log() const;
+  // The length of the log so far, and the log from offset from on.
+  size_t logSize() const;
+  std::string logFrom(size_t from) const;
+  // Waits until the log holds text at or after offset from; the offset just past its
+  // first occurrence there, empty after the timeout or when the log ended without it.
+  std::optional<size_t> waitForLogFrom(size_t from, std::string_view text,
+                                       std::chrono::milliseconds timeout = kLogTimeout);
 
   std::vector<std::string> calls() const;
   // The names of the controller's threads (/proc/PID/task/*/comm).

@@ -20,6 +20,7 @@
 
 #include "sim/framebuffer_png.h"
 #include "sim/gpio_keys.h"
+#include "sim/panel_state.h"
 #include "sim/root_settings.h"
 #include "tests/bench/bench_harness.h"
 
@@ -367,6 +368,89 @@ TEST_F(WebViewRequests, PanelPngIsTheFramebufferInRgb) {
   EXPECT_EQ(image->rgb[2], 0x30);
   fs::remove(root_.dir() / "dev/fb0");
   EXPECT_EQ(view_.handle("GET", "/panel.png", {}).status, 503);
+}
+
+TEST(KeySteps, HoldKeepsTheKeyDownAsLongAsAskedWithinTheLimit) {
+  EXPECT_EQ(parseKeyAction("hold"), KeyAction::Hold);
+  EXPECT_EQ(parseKeyAction("Hold"), std::nullopt);
+  EXPECT_EQ(keySteps(5, KeyAction::Hold, 500ms, 1234ms),
+            (std::vector<KeyStep>{{5, true, 1234ms}, {5, false, kReleasedGap}}));
+  EXPECT_EQ(keySteps(5, KeyAction::Hold, 500ms, std::chrono::hours(1)).front().pause,
+            kLongestHold);
+}
+
+TEST(PanelStateLines, TheLastKnownNameOfTheControllersLogLines) {
+  struct Case {
+    std::string_view line;
+    std::optional<std::string_view> state;
+  };
+  const Case cases[] = {
+      {"panel menu\n", "menu"},
+      {"panel menu-edit\r\n", "menu-edit"},
+      {"panel spectrum-edit", "spectrum-edit"},
+      {"panel main\n", "main"},
+      {"panel bogus\n", std::nullopt},
+      {"panel \n", std::nullopt},
+      {"panel menu extra\n", std::nullopt},
+      {" panel menu\n", std::nullopt},
+      {"corvid: panel menu\n", std::nullopt},
+      {"key 5 short\n", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(panelStateOfLine(c.line), c.state) << c.line;
+  for (std::string_view name : kPanelStateNames) {
+    EXPECT_EQ(panelStateOfLine("panel " + std::string(name) + "\n"), name);
+  }
+  PanelStateWatch watch;
+  EXPECT_EQ(watch.name(), "main") << "the main screen before the first line";
+  for (std::string_view line : {"panel tune\n", "key 1 short\n", "panel nothing\n"}) watch.feed(line);
+  EXPECT_EQ(watch.name(), "tune");
+  EXPECT_EQ(watch.changes(), 1u);
+  watch.feed("panel memory-table\n");
+  EXPECT_EQ(watch.name(), "memory-table");
+}
+
+TEST_F(WebViewRequests, HoldPressesTheKeyForTheTimeAskedAndStateTellsThePanelState) {
+  struct Case {
+    FormValues form;
+    std::string_view reason;
+  };
+  const std::vector<Case> refused = {
+      {{{"key", "2"}, {"action", "hold"}}, "missing parameter ms"},
+      {{{"key", "2"}, {"action", "hold"}, {"ms", "60001"}}, "ms must be a whole number"},
+      {{{"key", "2"}, {"action", "hold"}, {"ms", "-5"}}, "ms must be a whole number"},
+      {{{"key", "2"}, {"action", "hold"}, {"ms", "1.5"}}, "ms must be a whole number"},
+      {{{"key", "2"}, {"action", "short"}, {"ms", "100"}}, "ms goes only with action hold"},
+  };
+  for (const Case& c : refused) {
+    const WebReply reply = post("/key", c.form);
+    EXPECT_EQ(reply.status, 400) << reply.body;
+    EXPECT_NE(reply.body.find(c.reason), std::string::npos) << reply.body;
+  }
+  GpioKeys keys(root_.dir() / "dev/mem");
+  ASSERT_TRUE(keys.ok()) << keys.error();
+  const auto start = std::chrono::steady_clock::now();
+  const WebReply held = post("/key", {{"key", "4"}, {"action", "hold"}, {"ms", "400"}});
+  EXPECT_EQ(held.body, "key 4 hold 400 ms\n");
+  EXPECT_TRUE(waitUntil([&] { return keys.down(4); }, 1s));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(keys.down(4)) << "released before the time asked";
+  ASSERT_TRUE(view_.waitKeysIdle(kLogTimeout));
+  EXPECT_FALSE(keys.down(4));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
+
+  // Without the controller's log no state is told; with it, its last panel line.
+  EXPECT_EQ(state().find("panelState"), std::string::npos);
+  PanelStateWatch watch;
+  WebView withLog(WebViewOptions{.root = root_.dir(), .station = station_, .panelState = &watch});
+  EXPECT_NE(withLog.handle("GET", "/state", {}).body.find("\"panelState\":\"main\""),
+            std::string::npos);
+  watch.feed("panel bank-reset\n");
+  EXPECT_NE(withLog.handle("GET", "/state", {}).body.find("\"panelState\":\"bank-reset\""),
+            std::string::npos);
+  const std::string page = view_.handle("GET", "/", {}).body;
+  for (std::string_view id : {"id=\"panel-state\"", "\"-press\"", "\"-holdms\"", "id=\"hold-ms\""}) {
+    EXPECT_NE(page.find(id), std::string::npos) << id;
+  }
 }
 
 // The real server: loopback only, form bodies, status codes.
