@@ -404,5 +404,119 @@ TEST(BrowserView, KeysAndFrequencyFromThePageReachTheController) {
   fs::copy_file(file, "web_view_screenshot.png", fs::copy_options::overwrite_existing, ec);
 }
 
+size_t occurrences(const std::string& text, std::string_view what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The page's panel state beside the picture, the press-and-hold and timed keys, and the
+// same keys from "corvid-bench press": the controller's key events and its panel lines.
+TEST(BrowserView, PanelStateHeldAndTimedKeysFromThePageAndTheCommandLine) {
+  ASSERT_TRUE(fs::exists(kChromium) && fs::exists(kChromedriver))
+      << "the browser test needs Debian's chromium and chromium-driver";
+  TempFolder temp;
+  ASSERT_FALSE(temp.path().empty());
+  const fs::path root = temp.path() / "root";
+  std::vector<std::string> argv = benchCommand(root);
+  argv.insert(argv.end(), {"--web", "0"});
+  Program bench(argv, temp.path() / "bench.out", false);
+  ASSERT_TRUE(bench.started()) << bench.error();
+  ASSERT_TRUE(bench.waitForOutput("corvid-bench: web view http://127.0.0.1:"))
+      << bench.output() << bench.errors();
+  const std::string started = bench.output();
+  const std::string_view announce = "web view http://127.0.0.1:";
+  int benchPort = 0;
+  const size_t at = started.find(announce) + announce.size();
+  std::from_chars(started.data() + at, started.data() + started.size(), benchPort);
+  ASSERT_GT(benchPort, 0) << started;
+
+  const int driverPort = freeLoopbackPort();
+  ASSERT_GT(driverPort, 0);
+  Program driver({kChromedriver, "--port=" + std::to_string(driverPort)},
+                 temp.path() / "chromedriver.out", true);
+  ASSERT_TRUE(driver.started()) << driver.error();
+  ASSERT_TRUE(waitUntil([&] {
+    httplib::Client probe("127.0.0.1", driverPort);
+    const httplib::Result status = probe.Get("/status");
+    return status && status->body.find("\"ready\":true") != std::string::npos;
+  })) << driver.output();
+  Browser browser(driverPort, temp.path() / "profile");
+  ASSERT_TRUE(browser.ok()) << browser.error() << driver.output();
+  browser.open("http://127.0.0.1:" + std::to_string(benchPort) + "/");
+  const auto shown = [&] {
+    return jsonText(browser.script("return document.getElementById('panel-state').textContent;"),
+                    "value")
+        .value_or("");
+  };
+  const auto count = [&](std::string_view what) { return occurrences(bench.output(), what); };
+  const auto waitMore = [&](std::string_view what, size_t before) {
+    return waitUntil([&] { return count(what) > before; });
+  };
+  ASSERT_TRUE(bench.waitForOutput("Timer thread started")) << bench.output();
+  EXPECT_TRUE(waitUntil([&] { return shown() == "main"; })) << shown();
+
+  // SET: the menu, on the page as in the log.
+  size_t menus = count("panel menu\n");
+  browser.click(browser.find("#key5-short"));
+  EXPECT_TRUE(waitMore("panel menu\n", menus)) << bench.output();
+  EXPECT_TRUE(waitUntil([&] { return shown() == "menu"; })) << shown();
+
+  // BACK, held with the mouse button past the long-press time: one long event.
+  size_t mains = count("panel main\n");
+  const size_t longOnes = count("key 1 long\n");
+  browser.script(
+      "document.getElementById('key1-press').dispatchEvent(new PointerEvent('pointerdown', "
+      "{pointerId: 1, bubbles: true})); return 1;");
+  EXPECT_TRUE(waitMore("key 1 long\n", longOnes)) << bench.output();
+  browser.script(
+      "document.getElementById('key1-press').dispatchEvent(new PointerEvent('pointerup', "
+      "{pointerId: 1, bubbles: true})); return 1;");
+  EXPECT_TRUE(waitMore("panel main\n", mains)) << bench.output();
+  EXPECT_TRUE(waitUntil([&] { return shown() == "main"; })) << shown();
+  httplib::Client state("127.0.0.1", benchPort);
+  EXPECT_TRUE(waitUntil([&] {
+    const httplib::Result json = state.Get("/state");
+    return json && json->body.find("\"keysHeld\":[]") != std::string::npos;
+  })) << "the key stays held after the mouse button is up";
+
+  // A timed hold of 900 ms: a long event of key 3 (the antenna key).
+  const size_t antennas = count("key 3 long\n");
+  browser.script("document.getElementById('hold-ms').value = '900'; return 1;");
+  browser.click(browser.find("#key3-holdms"));
+  EXPECT_TRUE(waitMore("key 3 long\n", antennas)) << bench.output();
+  // Released after the 900 ms: the panel takes no second key while one is down.
+  EXPECT_TRUE(waitUntil([&] {
+    const httplib::Result json = state.Get("/state");
+    return json && json->body.find("\"keysHeld\":[]") != std::string::npos;
+  }));
+  std::this_thread::sleep_for(200ms);
+
+  // The command line: short and long presses, and a key that is none.
+  const auto press = [&](std::vector<std::string> words) {
+    std::vector<std::string> command = emulatorWords();
+    command.insert(command.end(), {CORVID_BENCH_BINARY, "press"});
+    command.insert(command.end(), words.begin(), words.end());
+    command.insert(command.end(), {"--dir", root.string()});
+    ChildOptions options;
+    options.argv = command;
+    std::string error;
+    std::optional<ChildProcess> child = ChildProcess::start(options, error);
+    EXPECT_TRUE(child) << error;
+    return child ? child->wait().code : -1;
+  };
+  menus = count("panel menu\n");
+  EXPECT_EQ(press({"5"}), 0);
+  EXPECT_TRUE(waitMore("panel menu\n", menus)) << bench.output();
+  mains = count("panel main\n");
+  const size_t backs = count("key 1 long\n");
+  EXPECT_EQ(press({"1", "--long"}), 0);
+  EXPECT_TRUE(waitMore("key 1 long\n", backs)) << bench.output();
+  EXPECT_TRUE(waitMore("panel main\n", mains)) << bench.output();
+  EXPECT_EQ(press({"7"}), 2);
+  EXPECT_EQ(press({"2", "--hold", "99999"}), 2);
+  EXPECT_TRUE(waitUntil([&] { return shown() == "main"; })) << shown();
+}
+
 }  // namespace
 }  // namespace corvid::bench::test
