@@ -233,8 +233,7 @@ bool readAvailable(int fd, LineStream& lines, bool& outputGone) {
 
 // Runs until the controller ends, a stop signal comes, or finished() says so (checked
 // every 200 ms when given).
-int runBench(ChildProcess& child, const std::function<bool()>& finished,
-             PanelStateWatch& panel) {
+int runBench(ChildProcess& child, const std::function<bool()>& finished, PanelStateWatch& panel) {
   LineStream lines([&panel](std::string_view line) { panel.feed(line); });
   int errFd = child.stderrFd();
   ::fcntl(errFd, F_SETFL, ::fcntl(errFd, F_GETFL) | O_NONBLOCK);
@@ -400,8 +399,7 @@ int pressKey(int argc, char** argv) {
   const auto [end, ec] = std::from_chars(keyText.data(), keyText.data() + keyText.size(), key);
   if (keyText.empty() || ec != std::errc{} || end != keyText.data() + keyText.size() || key < 1 ||
       key > 6) {
-    std::fprintf(stderr, "corvid-bench: press: which key? (1 to 6, not \"%s\")\n",
-                 keyText.c_str());
+    std::fprintf(stderr, "corvid-bench: press: which key? (1 to 6, not \"%s\")\n", keyText.c_str());
     return 2;
   }
   std::chrono::milliseconds hold{0};
@@ -426,9 +424,10 @@ int pressKey(int argc, char** argv) {
   }
   const std::chrono::milliseconds longPress = longPressTime(*found);
   runKeySteps(keys, keySteps(key, action, longPress, hold));
-  const std::string how = action == KeyAction::Long   ? "long"
-                          : action == KeyAction::Hold ? "held " + std::to_string(hold.count()) + " ms"
-                                                      : "short";
+  const std::string how = action == KeyAction::Long ? "long"
+                          : action == KeyAction::Hold
+                              ? "held " + std::to_string(hold.count()) + " ms"
+                              : "short";
   message("pressed %s", "key " + std::to_string(key) + " (" + how + ")");
   return 0;
 }

@@ -16,10 +16,9 @@ namespace corvid::bench {
 
 // Every name the controller gives its panel states.
 inline constexpr std::array<std::string_view, 16> kPanelStateNames = {
-    "main",         "menu",        "menu-edit",  "tune",
-    "manual-tune",  "memory-table", "memory-edit", "save-tune",
-    "bank-choice",  "bank-copy",   "bank-reset", "filters",
-    "filter-edit",  "status",      "spectrum-settings", "spectrum-edit"};
+    "main",        "menu",      "menu-edit",         "tune",         "manual-tune", "memory-table",
+    "memory-edit", "save-tune", "bank-choice",       "bank-copy",    "bank-reset",  "filters",
+    "filter-edit", "status",    "spectrum-settings", "spectrum-edit"};
 inline constexpr std::string_view kFirstPanelState = "main";
 
 // The state a log line reports ("panel menu", a trailing CR or LF allowed); empty for

@@ -100,10 +100,10 @@ class KeyPresser {
 };
 
 struct WebViewOptions {
-  std::filesystem::path root;           // the bench root (absolute)
-  std::shared_ptr<Station> station;     // the transceivers' station
-  AmpSimulator* micro = nullptr;        // the amplifier micro simulator; may be absent
-  ServiceKeyboard* keyboard = nullptr;  // the root's service keyboard; may be absent
+  std::filesystem::path root;                   // the bench root (absolute)
+  std::shared_ptr<Station> station;             // the transceivers' station
+  AmpSimulator* micro = nullptr;                // the amplifier micro simulator; may be absent
+  ServiceKeyboard* keyboard = nullptr;          // the root's service keyboard; may be absent
   const PanelStateWatch* panelState = nullptr;  // the controller's panel state; may be absent
 };
 

@@ -62,8 +62,8 @@ std::vector<std::string> words(const std::string& line) {
 
 // The factory band rows, one "name start end" each, as a band table file holds them.
 constexpr const char* kBands[11] = {
-    "160m 1800000 2000000", "80m 3500000 4000000",   "60m 5330500 5450000",
-    "40m 7000000 7300000",  "30m 10100000 10150000", "20m 14000000 14350000",
+    "160m 1800000 2000000",  "80m 3500000 4000000",   "60m 5330500 5450000",
+    "40m 7000000 7300000",   "30m 10100000 10150000", "20m 14000000 14350000",
     "17m 18068000 18168000", "15m 21000000 21450000", "12m 24890000 24990000",
     "10m 28000000 29700000", "6m 50000000 54000000"};
 
@@ -116,8 +116,7 @@ size_t lockedReplies(const AmpSimulator& micro, size_t from) {
   size_t n = 0;
   for (const WireEntry& entry : micro.wire().since(from)) {
     const std::string_view text = entry.text();
-    if (!entry.fromController() && text.starts_with("ST") && text.size() > 30 &&
-        text[30] == '8') {
+    if (!entry.fromController() && text.starts_with("ST") && text.size() > 30 && text[30] == '8') {
       ++n;
     }
   }
@@ -160,8 +159,8 @@ class Panel {
     const size_t from = run_.logSize();
     const Clock::time_point down = Clock::now();
     keys_.set(key, true);
-    const std::optional<size_t> seen = run_.waitForLogFrom(
-        from, event(key, "long"), longPressTime(run_.root()) + kEventTimeout);
+    const std::optional<size_t> seen =
+        run_.waitForLogFrom(from, event(key, "long"), longPressTime(run_.root()) + kEventTimeout);
     const Clock::duration took = Clock::now() - down;
     keys_.set(key, false);
     std::this_thread::sleep_for(kTapGap);
@@ -230,21 +229,29 @@ TEST(PanelScreensBench, MainTuneAndMenuKeysThenTablesBanksAndServiceItemsAfterAR
     SCOPED_TRACE("IN-ATT: the next attenuator step, remembered in the band row");
     const size_t wire = micro.wire().size();
     ASSERT_TRUE(panel.tap(2)) << run.log();
-    EXPECT_TRUE(waitForFrame(micro, "AT01;", wire, 5s)) << testing::PrintToString(framesSince(micro, wire));
-    EXPECT_TRUE(waitUntil([&] {
-      return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
-             "20m 14000000 14350000 1 1 0 1 0.0";
-    }, 5s)) << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
+    EXPECT_TRUE(waitForFrame(micro, "AT01;", wire, 5s))
+        << testing::PrintToString(framesSince(micro, wire));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
+                 "20m 14000000 14350000 1 1 0 1 0.0";
+        },
+        5s))
+        << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
   }
   {
     SCOPED_TRACE("ANT: the next antenna, remembered in the band row");
     const size_t wire = micro.wire().size();
     ASSERT_TRUE(panel.tap(3)) << run.log();
-    EXPECT_TRUE(waitForFrame(micro, "SA2;", wire, 5s)) << testing::PrintToString(framesSince(micro, wire));
-    EXPECT_TRUE(waitUntil([&] {
-      return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
-             "20m 14000000 14350000 1 2 0 1 0.0";
-    }, 5s)) << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
+    EXPECT_TRUE(waitForFrame(micro, "SA2;", wire, 5s))
+        << testing::PrintToString(framesSince(micro, wire));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
+                 "20m 14000000 14350000 1 2 0 1 0.0";
+        },
+        5s))
+        << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
   }
   {
     SCOPED_TRACE("ANT while the amplifier reports a locked state: refused");
@@ -286,20 +293,26 @@ TEST(PanelScreensBench, MainTuneAndMenuKeysThenTablesBanksAndServiceItemsAfterAR
         5s))
         << "no tune value with the bypass bit: "
         << testing::PrintToString(framesStarting(micro, wire, "MT"));
-    EXPECT_TRUE(waitUntil([&] {
-      return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
-             "20m 14000000 14350000 1 2 1 1 0.0";
-    }, 5s)) << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
+                 "20m 14000000 14350000 1 2 1 1 0.0";
+        },
+        5s))
+        << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
 
     wire = micro.wire().size();
     ASSERT_TRUE(panel.tap(4)) << run.log();
     // Back in line: the value for the frequency (no memory: the default, CL, L 0, C 0).
     EXPECT_TRUE(waitForFrame(micro, "MT100800000;", wire, 5s))
         << testing::PrintToString(framesStarting(micro, wire, "MT"));
-    EXPECT_TRUE(waitUntil([&] {
-      return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
-             "20m 14000000 14350000 1 2 0 1 0.0";
-    }, 5s)) << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
+                 "20m 14000000 14350000 1 2 0 1 0.0";
+        },
+        5s))
+        << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
     ASSERT_TRUE(panel.tapTo(1, "main")) << run.log();
   }
   {
@@ -408,12 +421,16 @@ TEST(PanelScreensBench, MainTuneAndMenuKeysThenTablesBanksAndServiceItemsAfterAR
     ASSERT_TRUE(panel.tap(5));  // "ON"
     const size_t sent = linesOf(run.readFile("/var/log/power-controller.log").value_or("")).size();
     ASSERT_TRUE(panel.tapTo(6, "menu")) << run.logFrom(restarted);
-    EXPECT_TRUE(waitUntil([&] {
-      const std::vector<std::string> lines =
-          linesOf(run.readFile("/var/log/power-controller.log").value_or(""));
-      return std::any_of(lines.begin() + static_cast<std::ptrdiff_t>(std::min(sent, lines.size())),
-                         lines.end(), [](const std::string& l) { return l.starts_with("85 "); });
-    }, 5s)) << "no 0x85 exchange";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          const std::vector<std::string> lines =
+              linesOf(run.readFile("/var/log/power-controller.log").value_or(""));
+          return std::any_of(
+              lines.begin() + static_cast<std::ptrdiff_t>(std::min(sent, lines.size())),
+              lines.end(), [](const std::string& l) { return l.starts_with("85 "); });
+        },
+        5s))
+        << "no 0x85 exchange";
   }
   {
     SCOPED_TRACE("a software update armed from the menu: the update script, then a reboot");
@@ -453,9 +470,9 @@ void keepLog(const CorvidRun& run, uint32_t seed) {
 TEST(PanelScreensBench, ThousandsOfRandomKeysLeaveThePanelAnswering) {
   const char* seedText = std::getenv("CORVID_PANEL_SEED");
   const char* countText = std::getenv("CORVID_PANEL_KEYS");
-  const uint32_t seed =
-      seedText != nullptr ? static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10))
-                          : std::random_device{}();
+  const uint32_t seed = seedText != nullptr
+                            ? static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10))
+                            : std::random_device{}();
   const int count = countText != nullptr ? std::atoi(countText) : 2000;
   std::printf("random keys: %d, seed %u (CORVID_PANEL_SEED=%u repeats them)\n", count, seed, seed);
   RecordProperty("seed", std::to_string(seed));
@@ -492,7 +509,8 @@ TEST(PanelScreensBench, ThousandsOfRandomKeysLeaveThePanelAnswering) {
   std::set<std::string> visited;
   for (int i = 0; i < count; ++i) {
     ASSERT_TRUE(run.alive()) << "the controller ended after " << i << " keys (seed " << seed
-                             << ")\n" << run.logFrom(run.logSize() > 20000 ? run.logSize() - 20000 : 0);
+                             << ")\n"
+                             << run.logFrom(run.logSize() > 20000 ? run.logSize() - 20000 : 0);
     refresh();
     if (poweredOff) {
       std::printf("power-off after %d keys: starting again\n", i);

@@ -375,8 +375,7 @@ TEST(KeySteps, HoldKeepsTheKeyDownAsLongAsAskedWithinTheLimit) {
   EXPECT_EQ(parseKeyAction("Hold"), std::nullopt);
   EXPECT_EQ(keySteps(5, KeyAction::Hold, 500ms, 1234ms),
             (std::vector<KeyStep>{{5, true, 1234ms}, {5, false, kReleasedGap}}));
-  EXPECT_EQ(keySteps(5, KeyAction::Hold, 500ms, std::chrono::hours(1)).front().pause,
-            kLongestHold);
+  EXPECT_EQ(keySteps(5, KeyAction::Hold, 500ms, std::chrono::hours(1)).front().pause, kLongestHold);
 }
 
 TEST(PanelStateLines, TheLastKnownNameOfTheControllersLogLines) {
@@ -402,7 +401,8 @@ TEST(PanelStateLines, TheLastKnownNameOfTheControllersLogLines) {
   }
   PanelStateWatch watch;
   EXPECT_EQ(watch.name(), "main") << "the main screen before the first line";
-  for (std::string_view line : {"panel tune\n", "key 1 short\n", "panel nothing\n"}) watch.feed(line);
+  for (std::string_view line : {"panel tune\n", "key 1 short\n", "panel nothing\n"})
+    watch.feed(line);
   EXPECT_EQ(watch.name(), "tune");
   EXPECT_EQ(watch.changes(), 1u);
   watch.feed("panel memory-table\n");
@@ -448,7 +448,8 @@ TEST_F(WebViewRequests, HoldPressesTheKeyForTheTimeAskedAndStateTellsThePanelSta
   EXPECT_NE(withLog.handle("GET", "/state", {}).body.find("\"panelState\":\"bank-reset\""),
             std::string::npos);
   const std::string page = view_.handle("GET", "/", {}).body;
-  for (std::string_view id : {"id=\"panel-state\"", "\"-press\"", "\"-holdms\"", "id=\"hold-ms\""}) {
+  for (std::string_view id :
+       {"id=\"panel-state\"", "\"-press\"", "\"-holdms\"", "id=\"hold-ms\""}) {
     EXPECT_NE(page.find(id), std::string::npos) << id;
   }
 }
