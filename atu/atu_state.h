@@ -160,7 +160,10 @@ struct AtuState {
   std::atomic<int> fineTuneRequest{0};
   std::atomic<uint8_t> tuneFlags{0};
   std::atomic<int> trxTransmitting{0};  // interface 1: the transceiver transmits
-  TuneSearch search;
+  // The search belongs to the link thread, which steps it; a tune aborted from the keys
+  // ends it from the key thread. Both take this lock (the step may end the tune itself).
+  std::recursive_mutex searchMutex;
+  TuneSearch search;  // under searchMutex
   // Tune memories.
   TuneMemory memory;
   GuardedText<64> tuneInfoText;

@@ -4,6 +4,7 @@
 // coarse points, then the fine-2 sweep; a fine tune runs the fine-2 sweep alone.
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "amp/amp.h"
 #include "amp/link.h"
@@ -372,18 +373,24 @@ void VerifyStopAutotune(Works& works) {
 void EscAutoTune(Works& works, int save) {
   AtuState& atu = works.atu;
   TuneSearch& s = atu.search;
-  if (s.miglioretuneParam.swr <= 6.0f) {
-    if (save == 1) {
-      InsertTuneToMem(works, works.set.NumBanco.load(),
-                      std::clamp(works.set.NumAntenna.load(), 0, kAntennas - 1));
+  {
+    std::scoped_lock lock(atu.searchMutex);
+    if (s.miglioretuneParam.swr <= 6.0f) {
+      if (save == 1) {
+        InsertTuneToMem(works, works.set.NumBanco.load(),
+                        std::clamp(works.set.NumAntenna.load(), 0, kAntennas - 1));
+      }
+    } else {
+      AddErrore(works, atu.tunePowerError.load() == 1 ? Err::TuneLowPower : Err::TuneMaxSwr);
+      trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(s.tuneParam.swr));
     }
-  } else {
-    AddErrore(works, atu.tunePowerError.load() == 1 ? Err::TuneLowPower : Err::TuneMaxSwr);
-    trace("------- ERRORE MAX TUNE (%f)\n", static_cast<double>(s.tuneParam.swr));
   }
   sleepMs(1000);
   IncPNTIn_CMDLinear(CmdATstep, works);
-  s.cnttune = 0;
+  {
+    std::scoped_lock lock(atu.searchMutex);
+    s.cnttune = 0;
+  }
   if ((works.set.AutoTuneMode.load() & 1) != 0) atu.tuneFlags.fetch_or(kTuneAskReceive);
   works.amp.tsRow = -1;
   trace("------- Esc AutoTune (0x%x)\n", atu.tuneFlags.load());
@@ -450,6 +457,7 @@ void TuneTask(Works& works) {
   AtuState& atu = works.atu;
   TuneSearch& s = atu.search;
   if (works.amp.cmdQueueDrain.load() == 1) return;
+  std::scoped_lock lock(atu.searchMutex);
   const int limit = SWRTimeoutCICLI[std::clamp(works.set.AutoTuneMaxCicli.load(), 0, 4)];
   if (limit < s.cnttune) {
     trace("%d max cicli-> esco\n", s.cnttune);
