@@ -225,33 +225,23 @@ TEST(PanelScreensBench, MainTuneAndMenuKeysThenTablesBanksAndServiceItemsAfterAR
   ASSERT_TRUE(waitForFrame(micro, "AB0;")) << run.log();
   std::this_thread::sleep_for(500ms);
 
+  // A main-screen key sends its command and the 20 m row of the band table remembers it.
+  auto keyChangesTheRow = [&](int key, const std::string& frame, const std::string& row) {
+    const size_t wire = micro.wire().size();
+    ASSERT_TRUE(panel.tap(key)) << run.log();
+    EXPECT_TRUE(waitForFrame(micro, frame, wire, 5s))
+        << testing::PrintToString(framesSince(micro, wire));
+    EXPECT_TRUE(
+        waitUntil([&] { return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") == row; }, 5s))
+        << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
+  };
   {
     SCOPED_TRACE("IN-ATT: the next attenuator step, remembered in the band row");
-    const size_t wire = micro.wire().size();
-    ASSERT_TRUE(panel.tap(2)) << run.log();
-    EXPECT_TRUE(waitForFrame(micro, "AT01;", wire, 5s))
-        << testing::PrintToString(framesSince(micro, wire));
-    EXPECT_TRUE(waitUntil(
-        [&] {
-          return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
-                 "20m 14000000 14350000 1 1 0 1 0.0";
-        },
-        5s))
-        << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
+    keyChangesTheRow(2, "AT01;", "20m 14000000 14350000 1 1 0 1 0.0");
   }
   {
     SCOPED_TRACE("ANT: the next antenna, remembered in the band row");
-    const size_t wire = micro.wire().size();
-    ASSERT_TRUE(panel.tap(3)) << run.log();
-    EXPECT_TRUE(waitForFrame(micro, "SA2;", wire, 5s))
-        << testing::PrintToString(framesSince(micro, wire));
-    EXPECT_TRUE(waitUntil(
-        [&] {
-          return bandLine(run.readFile("/opt/set/antenna.txt"), "20m") ==
-                 "20m 14000000 14350000 1 2 0 1 0.0";
-        },
-        5s))
-        << bandLine(run.readFile("/opt/set/antenna.txt"), "20m");
+    keyChangesTheRow(3, "SA2;", "20m 14000000 14350000 1 2 0 1 0.0");
   }
   {
     SCOPED_TRACE("ANT while the amplifier reports a locked state: refused");

@@ -31,7 +31,9 @@ using namespace std::chrono_literals;
 constexpr const char* kChromium = "/usr/bin/chromium";
 constexpr const char* kChromedriver = "/usr/bin/chromedriver";
 
-std::string slurp(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
+std::string slurp(const std::filesystem::path& path) {
+  return readWholeFile(path).value_or("");
+}
 
 // Reads a child's standard error on a thread of its own, so a chatty child never
 // blocks on a full pipe; what it said is kept for the failure messages.
@@ -125,6 +127,13 @@ int freeLoopbackPort() {
 // Where the value of "key" starts in a JSON text (blanks after the colon skipped).
 // Plain searching: the screenshot's value runs to hundreds of kilobytes, too long for
 // a backtracking regular expression.
+// The browser driver answers that it is ready.
+bool driverReady(int port) {
+  httplib::Client probe("127.0.0.1", port);
+  const httplib::Result status = probe.Get("/status");
+  return status && status->body.find("\"ready\":true") != std::string::npos;
+}
+
 std::optional<size_t> valueAt(const std::string& json, const std::string& key) {
   const std::string quoted = "\"" + key + "\"";
   for (size_t at = json.find(quoted); at != std::string::npos; at = json.find(quoted, at + 1)) {
@@ -347,12 +356,8 @@ TEST(BrowserView, KeysAndFrequencyFromThePageReachTheController) {
   Program driver({kChromedriver, "--port=" + std::to_string(driverPort)},
                  temp.path() / "chromedriver.out", true);
   ASSERT_TRUE(driver.started()) << driver.error();
-  ASSERT_TRUE(waitUntil([&] {
-    httplib::Client probe("127.0.0.1", driverPort);
-    const httplib::Result status = probe.Get("/status");
-    return status && status->body.find("\"ready\":true") != std::string::npos;
-  })) << driver.output()
-      << driver.errors();
+  ASSERT_TRUE(waitUntil([&] { return driverReady(driverPort); }))
+      << driver.output() << driver.errors();
 
   Browser browser(driverPort, temp.path() / "profile");
   ASSERT_TRUE(browser.ok()) << browser.error() << driver.output();
@@ -436,11 +441,7 @@ TEST(BrowserView, PanelStateHeldAndTimedKeysFromThePageAndTheCommandLine) {
   Program driver({kChromedriver, "--port=" + std::to_string(driverPort)},
                  temp.path() / "chromedriver.out", true);
   ASSERT_TRUE(driver.started()) << driver.error();
-  ASSERT_TRUE(waitUntil([&] {
-    httplib::Client probe("127.0.0.1", driverPort);
-    const httplib::Result status = probe.Get("/status");
-    return status && status->body.find("\"ready\":true") != std::string::npos;
-  })) << driver.output();
+  ASSERT_TRUE(waitUntil([&] { return driverReady(driverPort); })) << driver.output();
   Browser browser(driverPort, temp.path() / "profile");
   ASSERT_TRUE(browser.ok()) << browser.error() << driver.output();
   browser.open("http://127.0.0.1:" + std::to_string(benchPort) + "/");
