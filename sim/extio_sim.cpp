@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 namespace corvid::bench {
 
@@ -27,6 +29,103 @@ constexpr std::array<uint32_t, 12> kSignals = {
     1'840'000,  3'573'000,  7'074'000,  7'047'500,  10'136'000, 14'074'000,
     14'100'000, 18'100'000, 21'074'000, 24'915'000, 28'074'000, 50'313'000,
 };
+
+// The band's floor and its ripple: two slow waves across the bins (periods in bins),
+// each moving by its phase step (radians) per cycle.
+constexpr double kFloorDb = -114.0;
+constexpr int kFloorNoise = 3;  // dB either side, uniform
+struct Ripple {
+  double amplitudeDb;
+  double periodBins;
+  double radiansPerCycle;
+};
+constexpr std::array<Ripple, 2> kRipples = {{{2.5, 341.0, 0.020}, {1.0, 97.0, -0.047}}};
+
+// Carriers repeat at the same place of every 100 kHz of the dial.
+constexpr int64_t kRasterHz = 100'000;
+struct Carrier {
+  int64_t placeHz;  // within each 100 kHz
+  double peakDb;
+};
+constexpr std::array<Carrier, 3> kCarriers = {{{31'250, -50.0}, {62'500, -70.0}, {87'000, -90.0}}};
+// dB below the peak 0, 1, 2, ... bins from a carrier's centre; beyond, the floor.
+constexpr std::array<double, 6> kSkirt = {0.0, -4.0, -14.0, -26.0, -38.0, -50.0};
+
+// The drifting carrier: a triangle of +/- 1.5 kHz at 30 Hz a cycle (300 Hz/s).
+constexpr int64_t kDriftPlaceHz = 48'000;
+constexpr double kDriftDb = -65.0;
+constexpr double kDriftSwingHz = 1'500.0;
+constexpr double kDriftHzPerCycle = 30.0;
+
+// The signal that comes and goes: 14 bins (2.6 kHz) of a voice, on for 40 cycles of 70.
+constexpr int64_t kVoicePlaceHz = 18'000;
+constexpr int kVoiceBins = 14;
+constexpr double kVoiceDb = -78.0;
+constexpr int kVoiceSpread = 6;  // dB either side, changing every cycle
+constexpr uint64_t kVoicePeriod = 70;
+constexpr uint64_t kVoiceOn = 40;
+
+// The bench's test carrier and its two neighbours.
+constexpr double kTestCarrierDb = -30.0;
+constexpr double kTestCarrierSideDb = -45.0;
+
+// A reproducible draw for (cycle, bin, stream): splitmix64 of the three.
+uint64_t draw(uint64_t cycle, long bin, uint64_t stream) {
+  uint64_t z = cycle * 0x9E3779B97F4A7C15ull + static_cast<uint64_t>(bin) * 0xBF58476D1CE4E5B9ull +
+               stream * 0x94D049BB133111EBull + 0x2545F4914F6CDD1Dull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// Levels in dB, one per bin.
+using Levels = std::array<double, kBins>;
+
+void raise(Levels& levels, long bin, double db) {
+  if (bin < 0 || bin >= static_cast<long>(kBins)) return;
+  double& level = levels[static_cast<size_t>(bin)];
+  level = std::max(level, db);
+}
+
+// A carrier centred at a fractional bin, its skirt interpolated between whole bins.
+void addCarrier(Levels& levels, double centre, double peakDb) {
+  const double reach = static_cast<double>(kSkirt.size() - 1);
+  const long first = static_cast<long>(std::ceil(centre - reach));
+  const long last = static_cast<long>(std::floor(centre + reach));
+  for (long b = first; b <= last; ++b) {
+    const double d = std::fabs(static_cast<double>(b) - centre);
+    const size_t i = std::min(static_cast<size_t>(d), kSkirt.size() - 2);
+    const double f = std::min(d - static_cast<double>(i), 1.0);
+    raise(levels, b, peakDb + kSkirt[i] * (1.0 - f) + kSkirt[i + 1] * f);
+  }
+}
+
+// The fractional bin of a dial frequency.
+double binOf(double hz, double shownHz) {
+  return static_cast<double>(kTunedBin) + (hz - shownHz) / kBinHz;
+}
+
+// Each place + n * 100 kHz inside the bins (and a little beyond, for the skirts).
+template <typename Each>
+void forEachRasterPlace(double shownHz, int64_t placeHz, Each each) {
+  const double low = shownHz - (kTunedBin + 8) * kBinHz;
+  const double high = shownHz + (kBins - kTunedBin + 8) * kBinHz;
+  for (int64_t n = static_cast<int64_t>(
+           std::floor((low - static_cast<double>(placeHz)) / static_cast<double>(kRasterHz)));
+       static_cast<double>(n * kRasterHz + placeHz) <= high; ++n) {
+    const double hz = static_cast<double>(n * kRasterHz + placeHz);
+    if (hz >= low) each(hz);
+  }
+}
+
+// The drifting carrier's offset at a cycle: a triangle wave starting at 0 going up.
+double driftHz(uint64_t cycle) {
+  const double period = 4.0 * kDriftSwingHz / kDriftHzPerCycle;  // cycles
+  const double t = std::fmod(static_cast<double>(cycle), period) * kDriftHzPerCycle;
+  if (t < kDriftSwingHz) return t;
+  if (t < 3.0 * kDriftSwingHz) return 2.0 * kDriftSwingHz - t;
+  return t - 4.0 * kDriftSwingHz;
+}
 
 struct ModeValue {
   StationMode mode;
@@ -99,31 +198,80 @@ std::vector<uint8_t> ExtIoRadio::record(bool vfoBRecord) const {
   return r;
 }
 
-std::vector<uint8_t> ExtIoRadio::spectrum() {
-  const StationState s = station_.get();
-  const double tuned = s.displayFreq();
-  std::vector<uint8_t> bins(kBins);
-  for (uint8_t& bin : bins) {
-    // xorshift32: a noise floor of -114 dB +/- 3 dB.
-    noise_ ^= noise_ << 13;
-    noise_ ^= noise_ >> 17;
-    noise_ ^= noise_ << 5;
-    bin = static_cast<uint8_t>(-114 + kLevelOffset - 3 + static_cast<int>(noise_ % 7));
+std::vector<uint8_t> extIoSpectrum(uint32_t shownHz, uint64_t cycle, std::optional<int> carrierHz) {
+  const double shown = shownHz;
+  const double t = static_cast<double>(cycle);
+  Levels levels{};
+  for (size_t b = 0; b < kBins; ++b) {
+    const long bin = static_cast<long>(b);
+    double level =
+        kFloorDb + static_cast<double>(
+                       static_cast<int>(draw(cycle, bin, 0) % (2 * kFloorNoise + 1)) - kFloorNoise);
+    for (const Ripple& r : kRipples) {
+      level +=
+          r.amplitudeDb * std::sin(2.0 * std::numbers::pi * static_cast<double>(b) / r.periodBins +
+                                   r.radiansPerCycle * t);
+    }
+    levels[b] = level;
   }
   for (uint32_t signal : kSignals) {
-    const double offset = (signal - tuned) / kBinHz;
-    const long centre = std::lround(static_cast<double>(kTunedBin) + offset);
+    const long centre = std::lround(binOf(signal, shown));
     for (long b = centre - 2; b <= centre + 2; ++b) {
-      if (b < 0 || b >= static_cast<long>(kBins)) continue;
-      const int level = b == centre ? -50 : std::labs(b - centre) == 1 ? -62 : -80;
-      bins[static_cast<size_t>(b)] =
-          static_cast<uint8_t>(std::max<int>(bins[static_cast<size_t>(b)], level + kLevelOffset));
+      raise(levels, b, b == centre ? -50.0 : std::labs(b - centre) == 1 ? -62.0 : -80.0);
     }
+  }
+  for (const Carrier& c : kCarriers) {
+    forEachRasterPlace(shown, c.placeHz,
+                       [&](double hz) { addCarrier(levels, binOf(hz, shown), c.peakDb); });
+  }
+  forEachRasterPlace(shown, kDriftPlaceHz, [&](double hz) {
+    addCarrier(levels, binOf(hz + driftHz(cycle), shown), kDriftDb);
+  });
+  if (cycle % kVoicePeriod < kVoiceOn) {
+    forEachRasterPlace(shown, kVoicePlaceHz, [&](double hz) {
+      const long first = std::lround(binOf(hz, shown));
+      for (long b = first; b < first + kVoiceBins; ++b) {
+        const int spread = static_cast<int>(draw(cycle, b, 1) % (2 * kVoiceSpread + 1));
+        // The edges fall off like a filter's.
+        const long edge = std::min(b - first, first + kVoiceBins - 1 - b);
+        const double rolloff = edge >= 2 ? 0.0 : edge == 1 ? -6.0 : -15.0;
+        raise(levels, b, kVoiceDb + spread - kVoiceSpread + rolloff);
+      }
+    });
+  }
+  if (carrierHz) {
+    const long centre = static_cast<long>(kTunedBin) + std::lround(*carrierHz / kBinHz);
+    raise(levels, centre, kTestCarrierDb);
+    raise(levels, centre - 1, kTestCarrierSideDb);
+    raise(levels, centre + 1, kTestCarrierSideDb);
+  }
+  std::vector<uint8_t> bins(kBins);
+  for (size_t b = 0; b < kBins; ++b) {
+    bins[b] = static_cast<uint8_t>(std::clamp<long>(std::lround(levels[b] + kLevelOffset), 0, 255));
   }
   return bins;
 }
 
-std::vector<uint8_t> ExtIoRadio::cycle(const ExtIoFaults& faults) {
+std::optional<int> parseCarrierWord(std::string_view word) {
+  constexpr std::string_view kPrefix = "carrier:";
+  if (!word.starts_with(kPrefix)) return std::nullopt;
+  std::string_view number = word.substr(kPrefix.size());
+  // from_chars takes a minus sign but no plus.
+  if (number.starts_with('+')) {
+    number.remove_prefix(1);
+    if (number.starts_with('-')) return std::nullopt;
+  }
+  int value = 0;
+  const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (ec != std::errc{} || end != number.data() + number.size()) return std::nullopt;
+  return value;
+}
+
+std::vector<uint8_t> ExtIoRadio::spectrum(std::optional<int> carrierHz) const {
+  return extIoSpectrum(station_.get().displayFreq(), cycles_, carrierHz);
+}
+
+std::vector<uint8_t> ExtIoRadio::cycle(const ExtIoFaults& faults, std::optional<int> carrierHz) {
   std::vector<uint8_t> out;
   if (faults.silent) return out;
   ++cycles_;
@@ -154,7 +302,7 @@ std::vector<uint8_t> ExtIoRadio::cycle(const ExtIoFaults& faults) {
   if (s.displayFreq() == s.receiveFreq() || both) {
     noteFrequencySent(counters_.frequencies, s.displayFreq());
   }
-  add(kTypeFft, '0', spectrum());
+  add(kTypeFft, '0', spectrum(carrierHz));
   ++counters_.spectra;
   return out;
 }
@@ -226,6 +374,16 @@ ExtIoFaults ExtIoSimulator::faults() const {
   return merged(apiFaults_, fileFaults_);
 }
 
+void ExtIoSimulator::setCarrier(std::optional<int> offsetHz) {
+  std::scoped_lock lock(mutex_);
+  apiCarrier_ = offsetHz;
+}
+
+std::optional<int> ExtIoSimulator::carrier() const {
+  std::scoped_lock lock(mutex_);
+  return apiCarrier_ ? apiCarrier_ : fileCarrier_;
+}
+
 ExtIoCounters ExtIoSimulator::counters() const {
   std::scoped_lock lock(mutex_);
   return radio_.counters();
@@ -239,13 +397,16 @@ void ExtIoSimulator::inject(std::vector<uint8_t> bytes) {
 
 void ExtIoSimulator::readFaultsFile() {
   ExtIoFaults file;
+  std::optional<int> carrier;
   for (const std::string& word : faultWords(options_.root, "extio-")) {
     if (word == "silent") file.silent = true;
     if (word == "junk") file.junk = true;
     if (word == "oversized") file.oversized = true;
+    if (const std::optional<int> hz = parseCarrierWord(word)) carrier = hz;
   }
   std::scoped_lock lock(mutex_);
   fileFaults_ = file;
+  fileCarrier_ = carrier;
 }
 
 void ExtIoSimulator::queue(const std::vector<uint8_t>& bytes) {
@@ -275,7 +436,8 @@ void ExtIoSimulator::run() {
       std::scoped_lock lock(mutex_);
       bytes.swap(injected_);
       if (now >= nextCycle) {
-        const std::vector<uint8_t> cycle = radio_.cycle(merged(apiFaults_, fileFaults_));
+        const std::vector<uint8_t> cycle =
+            radio_.cycle(merged(apiFaults_, fileFaults_), apiCarrier_ ? apiCarrier_ : fileCarrier_);
         bytes.insert(bytes.end(), cycle.begin(), cycle.end());
         nextCycle += period;
         if (nextCycle < now) nextCycle = now + period;  // fell behind: no burst to catch up

@@ -7,8 +7,18 @@
 // (each 0x30 + value), payload. Every 100 ms it sends a parameter record (type 1, kind
 // '1', 31 bytes) of the active VFO (or of the memory channel in use), every second
 // cycle also one of the other VFO, and an FFT (type 0, kind '0', 1024 bins of 187.5 Hz,
-// the tuned frequency at bin 512, each byte the level in dB + 192: a noise floor near
-// -114 dB with the band's usual signals).
+// the tuned frequency at bin 512, each byte the level in dB + 192, kept to 0..255).
+//
+// The FFT looks like a band on a waterfall. Time is the cycle counter (100 ms a cycle), so
+// the same cycle always gives the same bins:
+//   - a noise floor of -114 dB (+/- 3 dB of noise) with a ripple of a few dB across the
+//     bins that moves slowly in time;
+//   - the bands' usual signals (digital-mode windows, beacons) at -50 dB;
+//   - at the same places of every 100 kHz of the dial (so they move when the dial does):
+//     carriers of -50 dB (at xx31.25 kHz), -70 dB (xx62.5 kHz) and -90 dB (xx87 kHz) a few
+//     bins wide with skirts; one of -65 dB at xx48 kHz drifting 1.5 kHz up and down at
+//     300 Hz/s (20 s back and forth); and a 2.6 kHz wide voice-like signal of about -78 dB
+//     at xx18 kHz, on for 4 s and off for 3 s (on in cycles 0..39 of every 70).
 //
 // Record bytes: 0 flags (bit 5 VFO B active, bit 4 this record is VFO B's, bit 0 memory);
 // 1..8 the frequency, eight hexadecimal digits most significant first; 9 0x80 | transmit
@@ -25,6 +35,10 @@
 //   extio-junk       every cycle starts with bytes that are no message: bytes above 14,
 //                    a type 7 header, a parameter type with the FFT kind
 //   extio-oversized  every cycle starts with a record whose length reads 0xFFFF
+//   extio-carrier:HZ a steady carrier HZ (signed) from the shown frequency, at bin
+//                    512 + round(HZ / 187.5): -30 dB, its two neighbours -45 dB, stronger
+//                    than anything else ("extio-carrier:+40000", "extio-carrier:-25000");
+//                    also setCarrier(), which takes precedence over the file
 #pragma once
 
 #include <cstdint>
@@ -35,6 +49,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/station.h"
@@ -52,8 +67,8 @@ struct ExtIoFaults {
 struct ExtIoCounters {
   size_t records = 0;
   size_t spectra = 0;
-  size_t dropped = 0;                 // cycles not sent: the controller did not read the line
-  std::vector<std::string> commands;  // as received, without ';' (the last 1000)
+  size_t dropped = 0;                      // cycles not sent: the controller did not read the line
+  std::vector<std::string> commands;       // as received, without ';' (the last 1000)
   std::vector<FrequencySent> frequencies;  // each new shown frequency, when its record went
 };
 
@@ -62,16 +77,26 @@ uint8_t extIoModeValue(StationMode mode);
 // One message: type, kind, length digits, payload.
 std::vector<uint8_t> extIoFrame(uint8_t type, uint8_t kind, std::span<const uint8_t> payload);
 
+// The 1024 FFT bins of one cycle around shownHz (at bin 512), with the test carrier
+// carrierHz from it when set.
+std::vector<uint8_t> extIoSpectrum(uint32_t shownHz, uint64_t cycle,
+                                   std::optional<int> carrierHz = std::nullopt);
+// The offset of a fault word "carrier:HZ" (without "extio-"); empty for any other word or
+// a malformed number.
+std::optional<int> parseCarrierWord(std::string_view word);
+
 // The protocol without the line.
 class ExtIoRadio {
  public:
   explicit ExtIoRadio(Station& station) : station_(station) {}
   // The 31-byte record of VFO B (vfoBRecord) or A, or of the memory channel in use.
   std::vector<uint8_t> record(bool vfoBRecord) const;
-  // 1024 bins around the shown frequency.
-  std::vector<uint8_t> spectrum();
+  // 1024 bins around the shown frequency, at the current cycle.
+  std::vector<uint8_t> spectrum(std::optional<int> carrierHz = std::nullopt) const;
   // The bytes of one 100 ms cycle.
-  std::vector<uint8_t> cycle(const ExtIoFaults& faults);
+  std::vector<uint8_t> cycle(const ExtIoFaults& faults,
+                             std::optional<int> carrierHz = std::nullopt);
+  uint64_t cycles() const { return cycles_; }
   // Bytes from the controller: commands end with ';'.
   void take(std::span<const uint8_t> bytes);
   ExtIoCounters& counters() { return counters_; }
@@ -83,7 +108,6 @@ class ExtIoRadio {
   Station& station_;
   ExtIoCounters counters_;
   std::string pending_;
-  uint32_t noise_ = 0x9E3779B9u;
   uint64_t cycles_ = 0;
 };
 
@@ -111,6 +135,10 @@ class ExtIoSimulator {
 
   void setFaults(ExtIoFaults faults);
   ExtIoFaults faults() const;
+  // The test carrier's offset from the shown frequency (empty: none). One set here wins
+  // over the faults file's "extio-carrier:HZ"; carrier() is the one in force.
+  void setCarrier(std::optional<int> offsetHz);
+  std::optional<int> carrier() const;
   ExtIoCounters counters() const;
   // Sends bytes as they are, before the next cycle (malformed messages of a test).
   void inject(std::vector<uint8_t> bytes);
@@ -126,6 +154,8 @@ class ExtIoSimulator {
   mutable std::mutex mutex_;  // faults, counters, the radio, injected bytes
   ExtIoFaults apiFaults_;
   ExtIoFaults fileFaults_;
+  std::optional<int> apiCarrier_;
+  std::optional<int> fileCarrier_;
   ExtIoRadio radio_;
   std::vector<uint8_t> injected_;
 
