@@ -40,6 +40,7 @@
 #include "platform/signals.h"
 #include "remote/opus_codec.h"
 #include "spectrum/plotter.h"
+#include "spectrum/spectrum_view.h"
 #include "system/network.h"
 #include "trx/trx.h"
 #include "ui/keys.h"
@@ -133,6 +134,7 @@ int runController(Works& works) {
   works.spectrum.divY = 10;
   works.spectrum.xRangeStart = 0;
   works.spectrum.xRangeEnd = 854;
+  InitGrid(works);
 
   LoadAllBankTable(works, works.set.NumBanco.load());
   works.atu.lastBandApplied = -1;

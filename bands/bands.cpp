@@ -204,9 +204,8 @@ int SearchBandaIdx(const Works& works) {
 }
 
 double LoadOffsetBanda(const Works& works) {
-  // The plotter's per-band offsets arrive with the spectrum display.
-  (void)works;
-  return 0.0;
+  const int i = SearchBandaIdx(works);
+  return i < 0 ? 0.0 : works.spectrum.plotter.row(i).plotOffset;
 }
 
 void SaveToBank(Works& works, int bank, int antenna) {

@@ -15,7 +15,7 @@ void InitGlobalVar(Works& works) {
   works.remote.opusBitrate = 30000;
   works.ui.trxFreq = 14070000;
   works.ui.lastTrxFreq = 14070000;
-  works.spectrum.span = 160000;
+  works.spectrum.spanHz = 160000;
   works.amp.ampModel = 0xFF;
   works.amp.ampModelAux = 0xFF;
   works.amp.ampBypass = 1;

@@ -66,7 +66,8 @@ struct Settings {
   std::atomic<int> FANmode{0};  // 8-bit
   std::atomic<int> ViewType{0};
   std::atomic<int> ViewTX{0};
-  // Waterfall: bit 0 shown and bit 1 above (with their copies in bits 4 and 5).
+  // Waterfall: bit 0 shown and bit 1 above (with their copies in bits 4 and 5, edited by
+  // the menu), bit 7 a rebuild of the spectrum layout requested.
   std::atomic<int> waterfallFlags{0};
   std::atomic<int> WTscroll{0};  // 8-bit
   std::atomic<double> WTminVal{0};

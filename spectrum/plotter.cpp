@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -31,7 +32,7 @@ bool nextInt(const char*& at, int& value) {
 bool nextReal(const char*& at, double& value) {
   char* end = nullptr;
   const double v = std::strtod(at, &end);
-  if (end == at) return false;
+  if (end == at || !std::isfinite(v)) return false;  // "inf" and "nan" are no offset
   value = v;
   at = end;
   return true;

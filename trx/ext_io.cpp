@@ -278,6 +278,13 @@ bool getParameters(PexParams& copy, Works& works) {
   return true;
 }
 
+bool getLevels(std::span<float, kPexSpectrumPoints> copy, Works& works) {
+  SerMutLock lock(works.trx.serMut);
+  if (!lock.owns()) return false;  // the frame draws the levels it had
+  std::copy(works.trx.pexLevels.begin(), works.trx.pexLevels.end(), copy.begin());
+  return true;
+}
+
 int clientSpectrumStart(const PexParams& params) {
   // 0.005333 bins per Hz: 1 / 187.5. Bin 85 is the tuned frequency's with no offset.
   double start = 85 + params.offsetHz * 0.005333;

@@ -86,6 +86,9 @@ bool storeParameters(Works& works, std::span<const uint8_t> payload);
 bool storeFFT(Works& works, std::span<const uint8_t> payload);
 // Copies pex under serMut; false (copy unchanged) when the lock stayed busy.
 bool getParameters(PexParams& copy, Works& works);
+// Copies the spectrum levels under serMut (a frame never reads them while a spectrum is
+// stored); false (copy unchanged) when the lock stayed busy.
+bool getLevels(std::span<float, kPexSpectrumPoints> copy, Works& works);
 
 // The first bin of the client spectrum for the transceiver's offset, shift and mode,
 // already brought into 0..1023.

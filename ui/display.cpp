@@ -8,6 +8,7 @@
 #include <string>
 
 #include "amp/amp.h"
+#include "bands/bands.h"
 #include "core/threads.h"
 #include "core/works.h"
 #include "gfx/framebuffer.h"
@@ -16,8 +17,10 @@
 #include "platform/clock.h"
 #include "platform/command.h"
 #include "platform/log.h"
+#include "spectrum/spectrum_view.h"
 #include "system/network.h"
 #include "system/updates.h"
+#include "trx/trx.h"
 #include "ui/screens.h"
 
 namespace corvid {
@@ -113,6 +116,21 @@ void decayPeak(Works& works, PeakHold& peak, double d) {
   }
 }
 
+static_assert(kSpectrumPoints == kPexSpectrumPoints, "one level per point of the view");
+
+void drawSpectrum(Works& works) {
+  // The request is taken before the layout is built: a view key pressed meanwhile asks
+  // again and is not lost.
+  if ((works.set.waterfallFlags.fetch_and(~kWaterfallRebuild) & kWaterfallRebuild) != 0) {
+    InitGrid(works);
+  }
+  // Busy: the frame shows the levels of the last one.
+  getLevels(works.spectrum.frameLevels, works);
+  const double offset = LoadOffsetBanda(works);
+  if ((works.set.waterfallFlags.load() & kWaterfallEnable) != 0) DrawWaterfall(works, offset);
+  DrawGrid(works, offset);
+}
+
 void SetWorkImg(Works& works) {
   const int view = works.set.ViewType.load();
   if (works.ui.panelState.load() == PanelState::Main) {
@@ -130,9 +148,9 @@ void SetWorkImg(Works& works) {
       const bool wide = view == kViewSpectrum;
       works.core.splashName.set("m5a");
       works.spectrum.divX = wide ? 16 : 8;
-      works.spectrum.span = wide ? 160000 : 80000;
+      works.spectrum.spanHz = wide ? 160000 : 80000;
       works.spectrum.xRangeEnd = wide ? 854 : 427;
-      works.set.waterfallFlags.fetch_or(0x80);  // the grid is rebuilt next cycle
+      works.set.waterfallFlags.fetch_or(kWaterfallRebuild);  // the grid is rebuilt next cycle
       break;
     }
     default:
@@ -344,8 +362,11 @@ void displayCycle(Works& works, DisplayLoop& st) {
       st.peakRight = PeakHold{};
       st.firstPeak = true;
     }
-    if (works.set.ViewType.load() <= kViewInput && ui.pageFlags.load() == 0) {
+    const int view = works.set.ViewType.load();
+    if (view <= kViewInput && ui.pageFlags.load() == 0) {
       drawMeters(works, st);
+    } else if ((view == kViewSpectrum || view == kViewSpectrumZoom) && ui.pageFlags.load() == 0) {
+      drawSpectrum(works);
     }
   }
   // Each change of screen goes to the log once.

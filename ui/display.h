@@ -31,6 +31,9 @@ void decayPeak(Works& works, PeakHold& peak, double d);
 // Marks operator activity; ends the screensaver and returns 1 if it was on.
 int DisattivoScreenSave(Works& works);
 void SetWorkImg(Works& works);
+// The spectrum view of a frame: the layout rebuilt when asked, the levels copied from the
+// transceiver's, the waterfall (when shown) and the grid with its trace.
+void drawSpectrum(Works& works);
 void ReadCPUTemp(Works& works);
 void ReadDataOra(Works& works);
 // The top line of the panel: the LAN state and the time ("SW UPDATE   " before them
@@ -51,7 +54,7 @@ struct DisplayLoop {
   PeakHold peakRight;
   bool firstPeak = true;
   std::time_t lastCpuRead = 0;
-  double holdoffCarry = 0;  // processor milliseconds not yet taken off the hold-off
+  double holdoffCarry = 0;                  // processor milliseconds not yet taken off the hold-off
   PanelState lastState = PanelState::Main;  // the screen last written to the log
 };
 

@@ -122,13 +122,6 @@ static_assert(kItemMaxBanks == MaxBanks && kItemFilters == Filters && kItemUseMo
 constexpr const char* SaveScreenVal[6] = {"5min", "10min", "20min", "30min", "60min", "1min"};
 constexpr const char* kViewTxText[6] = {"Off", "View 1", "View 2", "View 3", "View 4", "View 5"};
 
-// Waterfall flags: the pending menu copies of "shown" and "above", and the redraw request.
-constexpr int kWaterfallShown = 0x01;
-constexpr int kWaterfallAbove = 0x02;
-constexpr int kWaterfallShownPending = 0x10;
-constexpr int kWaterfallAbovePending = 0x20;
-constexpr int kWaterfallRedraw = 0x80;
-
 constexpr uint8_t kSpectrumPageRequest = 0x01;  // plotConfigType bit 0
 
 std::string format(const char* pattern, auto... values) {
@@ -474,14 +467,14 @@ int modify(Works& works, int item, int code) {
     case WaterfallEnable:
     case WaterfallPosition: {
       const bool enable = item == WaterfallEnable;
-      const int pending = enable ? kWaterfallShownPending : kWaterfallAbovePending;
-      const int applied = enable ? kWaterfallShown : kWaterfallAbove;
+      const int pending = enable ? kWaterfallEnablePending : kWaterfallOnTopPending;
+      const int applied = enable ? kWaterfallEnable : kWaterfallOnTop;
       if (change) {
         set.waterfallFlags.fetch_xor(pending);
       } else {
         const int flags = set.waterfallFlags.load();
         set.waterfallFlags =
-            ((flags & pending) != 0 ? flags | applied : flags & ~applied) | kWaterfallRedraw;
+            ((flags & pending) != 0 ? flags | applied : flags & ~applied) | kWaterfallRebuild;
         writeSetup(works);
       }
       return 0;
@@ -490,7 +483,7 @@ int modify(Works& works, int item, int code) {
       if (change) {
         toggle(set.WTscroll);
       } else {
-        set.waterfallFlags.fetch_or(kWaterfallRedraw);
+        set.waterfallFlags.fetch_or(kWaterfallRebuild);
         writeSetup(works);
       }
       return 0;
@@ -646,9 +639,9 @@ std::string LoadParameterMenu(Works& works, int item, int) {
       if (!editing(works, item)) return " ";
       return (ui.plotConfigType.load() & kSpectrumPageRequest) != 0 ? "Modify" : "Exit";
     case WaterfallEnable:
-      return onOff((set.waterfallFlags.load() & kWaterfallShownPending) != 0);
+      return onOff((set.waterfallFlags.load() & kWaterfallEnablePending) != 0);
     case WaterfallPosition:
-      return (set.waterfallFlags.load() & kWaterfallAbovePending) != 0 ? "Top" : "Bottom";
+      return (set.waterfallFlags.load() & kWaterfallOnTopPending) != 0 ? "Top" : "Bottom";
     case WaterfallScroll:
       return set.WTscroll.load() != 0 ? "Down" : "Up";
     case WaterfallMax:

@@ -97,6 +97,34 @@ void BM_meterView(benchmark::State& state) {
 }
 BENCHMARK(BM_meterView)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
+// The spectrum views over the band of the screenshot scenes: view 4 with the waterfall
+// below, without it, and view 5 with it. Each cycle scrolls the waterfall and draws the
+// 853 segments of the trace.
+void BM_spectrumView(benchmark::State& state) {
+  Panel panel;
+  const int view = static_cast<int>(state.range(0));
+  const bool waterfall = state.range(1) != 0;
+  panel.w().set.ViewType = view;
+  panel.w().set.ViewTX = 0;
+  panel.w().set.waterfallFlags = waterfall ? kWaterfallEnable : 0;
+  panel.w().set.WTscroll = 1;
+  panel.w().spectrum.divY = 10;
+  SetWorkImg(panel.w());
+  for (size_t i = 0; i < kSpectrumPoints; ++i) {
+    panel.w().trx.pexLevels[i] = testing::bandLevel(static_cast<int>(i), 7);
+  }
+  warmUp(panel);
+  if (waterfall && panel.w().spectrum.vectWaterfall == nullptr) {
+    state.SkipWithError("no waterfall");
+  }
+  for (auto _ : state) {
+    displayCycle(panel.w(), panel.loop);
+    benchmark::ClobberMemory();
+  }
+  state.SetLabel(std::string(view == 4 ? "160 kHz" : "80 kHz") + (waterfall ? " + waterfall" : ""));
+}
+BENCHMARK(BM_spectrumView)->Args({4, 1})->Args({4, 0})->Args({5, 1})->Unit(benchmark::kMicrosecond);
+
 // Transmitting with ViewTX 2 from view 1: the SWR view, activity marked every cycle.
 void BM_transmitView(benchmark::State& state) {
   Panel panel;
@@ -192,6 +220,7 @@ class ScreenTable : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
       times_[run.run_name.function_name] = run.GetAdjustedRealTime();  // µs
+      cycles_[run.benchmark_name()] = run.GetAdjustedRealTime();
     }
   }
   // The table; false when a screen is over budget or a figure is missing.
@@ -203,6 +232,11 @@ class ScreenTable : public benchmark::ConsoleReporter {
     const auto copy = times_.find("frame-copy");
     if (copy == times_.end() || copy->second <= 0) return false;
     std::printf("\nOne full-frame copy (fbSetBack, 800x480x4): %.1f us\n", copy->second);
+    // Whole display cycles of the meter and spectrum views, in the same unit.
+    for (const auto& [name, time] : cycles_) {
+      if (name.rfind("BM_meterView", 0) != 0 && name.rfind("BM_spectrumView", 0) != 0) continue;
+      std::printf("%-28s %10.1f us/cycle %8.2f copies\n", name.c_str(), time, time / copy->second);
+    }
     std::printf("%-20s %12s %8s %16s %8s\n", "screen", "us/cycle", "copies", "us/cycle nocache",
                 "copies");
     bool ok = true;
@@ -221,6 +255,7 @@ class ScreenTable : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, double> times_;
+  std::map<std::string, double> cycles_;  // by the full name, arguments included
 };
 
 }  // namespace

@@ -3,6 +3,8 @@
 // and, for every screen and page, the few fields that put the panel on it.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -11,10 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "bands/bands.h"
 #include "core/settings.h"
 #include "core/works.h"
 #include "errors/errors.h"
 #include "gfx/framebuffer.h"
+#include "spectrum/spectrum_view.h"
+#include "ui/display.h"
 #include "ui/menu.h"
 #include "ui/screens.h"
 
@@ -156,10 +161,57 @@ inline std::unique_ptr<Works> baseWorks() {
 }
 
 // One overlay as the display loop draws it: the background copied into the back
-// buffer, then everything of this Part on top.
+// buffer, the screen on top, and the spectrum of a spectrum view.
 inline void drawOverlay(Works& works) {
   fbSetBack(works.gfx.fb.get());
   LoadButtons(works);
+  const int view = works.set.ViewType.load();
+  if ((view == kViewSpectrum || view == kViewSpectrumZoom) && works.ui.pageFlags.load() == 0) {
+    drawSpectrum(works);
+  }
+}
+
+// The levels of frame f of a band (dB): a floor with a slow ripple and a little noise,
+// carriers of several strengths, one drifting, and a wide signal that comes and goes.
+inline float bandLevel(int i, int f) {
+  const uint32_t hash =
+      (static_cast<uint32_t>(i) * 2654435761u) ^ (static_cast<uint32_t>(f) * 40503u);
+  double level =
+      -112 + 2.5 * std::sin(i * 0.021 + f * 0.05) + static_cast<int>((hash >> 13) % 7) - 3;
+  auto carrier = [&](double at, double peak, double width) {
+    const double d = (i - at) / width;
+    level = std::max(level, peak - 6 * d * d);
+  };
+  carrier(150, -45, 1.0);
+  carrier(330, -75, 1.0);
+  carrier(427 + 40 * std::sin(f * 0.08), -60, 1.5);  // drifting
+  carrier(610, -28, 2.5);
+  if ((f / 20) % 2 == 0) {
+    for (int b = 0; b < 8; ++b) carrier(700 + b, -58 + (b % 3) * 2, 1.0);  // comes and goes
+  }
+  return static_cast<float>(level);
+}
+
+// A spectrum view with the waterfall history of its frames before the one shown.
+inline void spectrumScene(Works& w, int view, int flags, int scroll, int history) {
+  const bool wide = view == kViewSpectrum;
+  w.set.ViewType = view;
+  w.spectrum.divX = wide ? 16 : 8;
+  w.spectrum.divY = 10;
+  w.spectrum.xRangeStart = 0;
+  w.spectrum.xRangeEnd = wide ? 854 : 427;
+  w.spectrum.spanHz = wide ? 160000 : 80000;
+  w.set.waterfallFlags = flags;
+  w.set.WTscroll = scroll;
+  InitGrid(w);
+  const double offset = LoadOffsetBanda(w);
+  for (int f = 0; f < history; ++f) {
+    for (size_t i = 0; i < kSpectrumPoints; ++i)
+      w.spectrum.frameLevels[i] = bandLevel(static_cast<int>(i), f);
+    DrawWaterfall(w, offset);
+  }
+  for (size_t i = 0; i < kSpectrumPoints; ++i)
+    w.trx.pexLevels[i] = bandLevel(static_cast<int>(i), history);
 }
 
 inline std::vector<Scene> screenScenes() {
@@ -290,6 +342,27 @@ inline std::vector<Scene> screenScenes() {
          w.ui.plotEditLevel = -42;
          w.ui.plotEditPos = 7;
          w.ui.plotEditDiv = 12;
+       }},
+      {"spectrum",
+       [=](Works& w) {
+         state(w, S::Main);
+         spectrumScene(w, kViewSpectrum, 0, 1, 0);
+       }},
+      {"spectrum-waterfall",
+       [=](Works& w) {
+         state(w, S::Main);
+         spectrumScene(w, kViewSpectrum, kWaterfallEnable, 1, 90);
+       }},
+      {"spectrum-waterfall-top",
+       [=](Works& w) {
+         state(w, S::Main);
+         w.ui.trxFreq = 999999;  // outside all bands: row 11, the title in kHz
+         spectrumScene(w, kViewSpectrum, kWaterfallEnable | kWaterfallOnTop, 0, 90);
+       }},
+      {"spectrum-zoom",
+       [=](Works& w) {
+         state(w, S::Main);
+         spectrumScene(w, kViewSpectrumZoom, kWaterfallEnable, 1, 90);
        }},
       {"power-off",
        [=](Works& w) {
