@@ -40,7 +40,7 @@ int maxDb(const Bytes& bins, long first, long last) {
   return bins[static_cast<size_t>(peakBin(bins, first, last))] - kOffset;
 }
 
-TEST(ExtIoSpectrum, TheTestCarrierIsTheHighestBinAtItsOffset) {
+TEST(ExtIoSimSpectrum, TheTestCarrierIsTheHighestBinAtItsOffset) {
   struct Case {
     int hz;
     std::optional<long> bin;  // empty: outside the bins
@@ -82,7 +82,7 @@ TEST(ExtIoSpectrum, TheTestCarrierIsTheHighestBinAtItsOffset) {
   EXPECT_EQ(maxDb(plain, 0, 1023), -50);
 }
 
-TEST(ExtIoSpectrum, CarrierWord) {
+TEST(ExtIoSimSpectrum, CarrierWord) {
   struct Case {
     const char* word;
     std::optional<int> hz;
@@ -108,7 +108,7 @@ TEST(ExtIoSpectrum, CarrierWord) {
   }
 }
 
-TEST(ExtIoSpectrum, FloorNearMinus114AndEveryLevelPlausible) {
+TEST(ExtIoSimSpectrum, FloorNearMinus114AndEveryLevelPlausible) {
   // The dial anywhere, down to 0 Hz and up to the last the record can carry.
   for (uint32_t dial : {0u, 1'840'000u, kDial, 50'313'000u, 0xFFFF'FFFFu}) {
     for (uint64_t cycle : {0u, 33u, 140u, 100'000u}) {
@@ -125,7 +125,7 @@ TEST(ExtIoSpectrum, FloorNearMinus114AndEveryLevelPlausible) {
   }
 }
 
-TEST(ExtIoSpectrum, TheFloorRipplesAndMovesInTime) {
+TEST(ExtIoSimSpectrum, TheFloorRipplesAndMovesInTime) {
   // Averages of 64 bins a quarter of the bins apart differ by the ripple, and the same
   // block's average changes over a minute.
   auto mean = [](const Bytes& bins, size_t first) {
@@ -149,7 +149,7 @@ TEST(ExtIoSpectrum, TheFloorRipplesAndMovesInTime) {
   EXPECT_EQ(extIoSpectrum(kDial, 77, -3'000), extIoSpectrum(kDial, 77, -3'000));
 }
 
-TEST(ExtIoSpectrum, CarriersAtTheirPlacesOfEvery100kHz) {
+TEST(ExtIoSimSpectrum, CarriersAtTheirPlacesOfEvery100kHz) {
   // At 14.07 MHz: -50 dB at 14 031 250 Hz (bin 305.3) and 14 131 250 (838.7), -70 dB at
   // 14 062 500 (472), -90 dB at 14 087 000 (602.7); the usual signal 14 074 000 (533.3).
   struct Case {
@@ -172,7 +172,7 @@ TEST(ExtIoSpectrum, CarriersAtTheirPlacesOfEvery100kHz) {
   EXPECT_EQ(peakBin(up, 412, 424), 419);  // 14 062 500 Hz
 }
 
-TEST(ExtIoSpectrum, OneCarrierDriftsSlowlyBackAndForth) {
+TEST(ExtIoSimSpectrum, OneCarrierDriftsSlowlyBackAndForth) {
   // 14 048 000 Hz (bin 394.7) + up to 1.5 kHz (8 bins) either way, 300 Hz/s.
   auto drifting = [](uint64_t cycle) { return peakBin(extIoSpectrum(kDial, cycle), 380, 410); };
   EXPECT_EQ(drifting(0), 395);
@@ -193,7 +193,7 @@ TEST(ExtIoSpectrum, OneCarrierDriftsSlowlyBackAndForth) {
   EXPECT_EQ(highest - lowest, 16);
 }
 
-TEST(ExtIoSpectrum, ASignalComesAndGoes) {
+TEST(ExtIoSimSpectrum, ASignalComesAndGoes) {
   // 14 018 000 Hz: bins 235 to 248, on in cycles 0..39 of every 70.
   struct Case {
     uint64_t cycle;
@@ -214,7 +214,7 @@ TEST(ExtIoSpectrum, ASignalComesAndGoes) {
   }
 }
 
-TEST(ExtIoSpectrum, TheSimulatorTakesTheCarrierFromTheFaultsFileAndTheApi) {
+TEST(ExtIoSimSpectrum, TheSimulatorTakesTheCarrierFromTheFaultsFileAndTheApi) {
   testing::TempRoot root;
   std::filesystem::create_directories(root.path("/bench"));
   // Replaced whole, so that the simulator never reads half a file.
