@@ -10,6 +10,8 @@
 #include "core/works.h"
 #include "errors/errors.h"
 #include "gfx/picture.h"
+#include "remote/cat_link.h"
+#include "remote/ws_server.h"
 #include "system/network.h"
 #include "system/updates.h"
 #include "trx/trx.h"
@@ -43,6 +45,11 @@ void wireHooks(Works& works) {
   amp.bandName = &bandNameFor;
 
   works.bands.hooks.LoadTabAtu = &LoadTabAtu;
+
+  TrxHooks& trx = works.trx.hooks;
+  trx.sendWebSockSerParFrame = &sendWebSockSerParFrame;
+  trx.sendWebSockSerSpectrFrame = &sendWebSockSerSpectrFrame;
+  trx.resetRemotePlayback = &resetRemotePlayback;
 }
 
 void wireThreads(Works& works) {
@@ -53,7 +60,9 @@ void wireThreads(Works& works) {
   threads.setBody(ThreadId::LANInfoThread, &LANInfoThread);
   threads.setBody(ThreadId::AggFWThread, &AggFWThread);
   threads.setBody(ThreadId::keyb, &keyb);
+  threads.setBody(ThreadId::Wsocket, &Wsocket);
   threads.setBody(ThreadId::Serial, &Serial);
+  threads.setBody(ThreadId::Cat, &Cat);
   threads.setBody(ThreadId::CatSerial, &CatSerial);
   threads.setBody(ThreadId::timer, &timer);
 }

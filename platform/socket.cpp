@@ -134,6 +134,28 @@ long TcpSocket::write(std::span<const uint8_t> data) {
   return static_cast<long>(done);
 }
 
+long TcpSocket::writeWithin(std::span<const uint8_t> data, int timeoutMs) {
+  if (!fd_.valid()) return -EBADF;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n =
+        ::send(fd_.get(), data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -errno;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return done == 0 ? -ETIMEDOUT : static_cast<long>(done);
+    pollfd p{fd_.get(), POLLOUT, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return -errno;
+  }
+  return static_cast<long>(done);
+}
+
 int TcpSocket::setReceiveTimeout(int timeoutMs) {
   if (!fd_.valid()) return EBADF;
   if (timeoutMs < 0) return EINVAL;
@@ -176,7 +198,7 @@ uint16_t TcpSocket::localPort() const {
 }
 
 Result<TcpListener> TcpListener::listen(uint16_t port, int backlog, ListenAddress address,
-                                      ListenStep* failedStep) {
+                                        ListenStep* failedStep) {
   const auto fail = [failedStep](ListenStep step, int error) {
     if (failedStep != nullptr) *failedStep = step;
     return Result<TcpListener>::failure(error);

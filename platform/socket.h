@@ -31,6 +31,10 @@ class TcpSocket final : public ByteStream {
   long read(std::span<uint8_t> buffer, int timeoutMs) override;
   // Sends every byte, blocking while the peer's window is full; the count or -errno.
   long write(std::span<const uint8_t> data) override;
+  // Sends every byte within timeoutMs: the count, fewer bytes when the time ran out after
+  // some were sent (the stream is then cut in the middle of what was written), -ETIMEDOUT
+  // when none could be, or -errno. A peer that has gone gives -EPIPE, never SIGPIPE.
+  long writeWithin(std::span<const uint8_t> data, int timeoutMs);
 
   // The receive timeout (SO_RCVTIMEO) of receive(); 0 waits without a limit. 0 or errno.
   int setReceiveTimeout(int timeoutMs);
@@ -65,8 +69,8 @@ class TcpListener {
   // tests and the bench) on port; port 0 lets the system pick one, which port() tells.
   // On failure the errno comes back and *failedStep (when given) names the call.
   static Result<TcpListener> listen(uint16_t port, int backlog,
-                                  ListenAddress address = ListenAddress::any,
-                                  ListenStep* failedStep = nullptr);
+                                    ListenAddress address = ListenAddress::any,
+                                    ListenStep* failedStep = nullptr);
 
   TcpListener() = default;
   bool isOpen() const { return fd_.valid(); }

@@ -1,12 +1,26 @@
 // Fields of the shared record owned by the remote server and remote audio.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 
 struct OpusEncoder;
 struct OpusDecoder;
 
 namespace corvid {
+
+namespace platform {
+class TcpSocket;
+}
+
+inline constexpr int kPlayRingSlots = 200;
+// The largest playback chunk a slot holds: 2500 us at most of 48 kHz stereo 16-bit is 120
+// frames, but a client's "CF" may ask for up to the receive buffer's worth of audio.
+inline constexpr size_t kPlaySlotBytes = 4096;
 
 struct RemoteState {
   std::atomic<int> audioSampleRate{0};
@@ -19,6 +33,28 @@ struct RemoteState {
   std::atomic<int> captureChunkSamples{0};
   std::atomic<int> playChunkSamples{0};
   std::atomic<int> bufferChunks{0};  // playback pre-buffer, chunks
+  std::atomic<int> audioRestart{0};  // the playback thread starts over with new buffers
+
+  // The connected client: wsClientFD its descriptor (0: none), wsClientReady 1 once its
+  // password was taken. The senders read both without a lock and write the socket only
+  // under wsMutex; the server sets wsClient under wsMutex too.
+  std::atomic<int> wsClientFD{0};
+  std::atomic<int> wsClientReady{0};
+  std::mutex wsMutex;
+  platform::TcpSocket* wsClient = nullptr;   // under wsMutex
+  std::atomic<uint32_t> wsFramesSent{0};     // frames written whole, for the bench's figures
+  std::atomic<uint32_t> wsFramesDropped{0};  // wsMutex busy, or the write failed
+
+  // The playback ring: the server writes slot playWriteSlot, the playback thread reads
+  // playReadSlot; playPrebuffer counts up from -bufferChunks before playStart.
+  using PlaySlot = std::array<uint8_t, kPlaySlotBytes>;
+  using PlayRing = std::array<PlaySlot, kPlayRingSlots>;
+  std::unique_ptr<PlayRing> playRing = std::make_unique<PlayRing>();  // 800 kB: on the heap
+  std::atomic<int> playWriteSlot{0};
+  std::atomic<int> playReadSlot{0};
+  std::atomic<int> playStart{0};
+  std::atomic<int> playPrebuffer{0};
+  std::atomic<int> playbackReady{0};  // the playback device is open
 };
 
 }  // namespace corvid

@@ -24,7 +24,7 @@ sources() { find "$@" -maxdepth 1 \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null
 # 1. Calls only platform/ may make.
 while IFS= read -r hit; do
   breach "outside platform/: $hit"
-done < <(grep -nE '\bsnd_[a-z_]+\(|\blibusb_[a-z_]+\(|(^|[^A-Za-z0-9_])(socket|accept|accept4)\(|(^|[^A-Za-z0-9_:>.])::open\(|#include <(alsa/|libusb)' \
+done < <(grep -nE '\bsnd_[a-z_]+\(|\blibusb_[a-z_]+\(|(^|[^A-Za-z0-9_.>])(socket|accept|accept4)\(|(^|[^A-Za-z0-9_:>.])::open\(|#include <(alsa/|libusb)' \
   $(sources "${product[@]}"))
 for dir in "${product[@]}"; do
   if grep -qE 'PkgConfig::(ALSA|USB)' "$dir/CMakeLists.txt"; then

@@ -4,6 +4,7 @@
 // receiver. After every message the link sends the short text commands that other parts
 // asked for ("RX;", "PT00;", "TU120;TX2;", "TQ%04i;").
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -278,6 +279,12 @@ bool getParameters(PexParams& copy, Works& works) {
   return true;
 }
 
+long writeExtIo(Works& works, std::span<const uint8_t> data) {
+  std::scoped_lock lock(works.trx.serPortMutex);
+  if (works.trx.serPort == nullptr) return -ENODEV;
+  return works.trx.serPort->write(data);
+}
+
 bool getLevels(std::span<float, kPexSpectrumPoints> copy, Works& works) {
   SerMutLock lock(works.trx.serMut);
   if (!lock.owns()) return false;  // the frame draws the levels it had
@@ -307,7 +314,8 @@ size_t buildClientSpectrum(std::span<const uint8_t> payload, const PexParams& pa
   return static_cast<size_t>(std::clamp(count, 0L, static_cast<long>(kFftBins)));
 }
 
-long writeSerialPort(platform::ByteStream& port, std::span<const uint8_t> data, Works&) {
+long writeSerialPort(platform::ByteStream& port, std::span<const uint8_t> data, Works& works) {
+  std::scoped_lock lock(works.trx.serPortMutex);
   const long written = port.write(data);
   if (written < 0) logError("Serial write error %ld", -written);
   return written;
@@ -485,8 +493,16 @@ void Serial(Works& works) {
   platform::SerialPort& port = opened.value();
   logInfo("OK works->serFD=%d (%s)", port.fd(), device.c_str());
   trace("------------------ OK works->serFD=%d (%s)\n", port.fd(), device.c_str());
+  {
+    std::scoped_lock lock(works.trx.serPortMutex);
+    works.trx.serPort = &port;
+  }
   ExtIoLink link(works, port);
   link.run();
+  {
+    std::scoped_lock lock(works.trx.serPortMutex);
+    works.trx.serPort = nullptr;
+  }
   trace("---------------------------------------Serial EXIT %x\n",
         static_cast<unsigned>(static_cast<unsigned char>(works.set.text.flag(Slot::extIoEnable))));
 }

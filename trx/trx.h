@@ -86,6 +86,9 @@ bool storeParameters(Works& works, std::span<const uint8_t> payload);
 bool storeFFT(Works& works, std::span<const uint8_t> payload);
 // Copies pex under serMut; false (copy unchanged) when the lock stayed busy.
 bool getParameters(PexParams& copy, Works& works);
+// Writes to the EXT IO port while its link runs (the remote client's "SC" and "PA"): the
+// count, -ENODEV when the link is not running, or -errno.
+long writeExtIo(Works& works, std::span<const uint8_t> data);
 // Copies the spectrum levels under serMut (a frame never reads them while a spectrum is
 // stored); false (copy unchanged) when the lock stayed busy.
 bool getLevels(std::span<float, kPexSpectrumPoints> copy, Works& works);

@@ -11,8 +11,9 @@
 namespace corvid {
 
 namespace platform {
+class ByteStream;
 class SerialPort;
-}
+}  // namespace platform
 
 struct Works;
 
@@ -121,6 +122,12 @@ struct TrxState {
   // switch its modem lines; the link sets and clears it under the lock.
   std::mutex catPortMutex;
   platform::SerialPort* catPort = nullptr;  // under catPortMutex
+  std::atomic<int> statusCat{0};            // 0 while the CAT link searches, 1 relaying
+
+  // The EXT IO port while its link runs, for the remote client's "SC" and "PA" messages;
+  // every write to it (the link's own too) takes the lock, so commands never interleave.
+  std::mutex serPortMutex;
+  platform::ByteStream* serPort = nullptr;  // under serPortMutex
 
   TrxHooks hooks;
 };

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/command.h"
 #include "platform/log.h"
+#include "remote/ws_server.h"
 #include "spectrum/spectrum_view.h"
 #include "system/network.h"
 #include "system/updates.h"
@@ -368,6 +369,12 @@ void displayCycle(Works& works, DisplayLoop& st) {
     } else if ((view == kViewSpectrum || view == kViewSpectrumZoom) && ui.pageFlags.load() == 0) {
       drawSpectrum(works);
     }
+  }
+  // 13. The status block to a logged-in remote client.
+  if (works.remote.wsClientReady.load() == 1) {
+    char status[kStatusTextSize] = {};
+    CreaBufferDiStato(works, status);
+    sendWebSockStatusFrame(works, {reinterpret_cast<const uint8_t*>(status), 58});
   }
   // Each change of screen goes to the log once.
   if (const PanelState shown = ui.panelState.load(); shown != st.lastState) {
