@@ -44,7 +44,7 @@ test-tsan: deps
 	  -DCORVID_SANITIZE=thread $(CMAKE_ARGS)
 	cmake --build $(TSAN) -j $(JOBS)
 	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -L bench
-	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -R '^(ThreadsTest|LoopTest|CommandQueue|KeysTest)\.'
+	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -R '^(ThreadsTest|LoopTest|CommandQueue|KeysTest|RemoteServer)\.'
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) bench-root
