@@ -1,17 +1,23 @@
 // corvid-bench: prepares a bench root, starts the amplifier micro simulator on the
-// controller's amplifier line and both transceiver simulators (FT-817 and EXT IO) on
-// one station, starts "corvid --root DIR" and shows its log.
+// controller's amplifier line and the transceiver simulators (FT-817, EXT IO and the USB
+// CAT port) on one station, starts "corvid --root DIR" and shows its log.
 //
 //   corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]
 //                [--scenario NAME] [--fault WORD]... [--interface 817|pex|gen]
-//                [--web PORT] [--list-scenarios]
+//                [--web PORT] [--silent-usb-port] [--list-scenarios]
 //   corvid-bench snapshot FILE.png [--dir DIR]
 //   corvid-bench key NAME [--dir DIR]
 //   corvid-bench press KEY [--long | --hold MS] [--dir DIR]
 //
 // Both transceivers run because the controller opens only the link its bank's band
 // table names, and a bank switch at run time may name the other one. The station feeds
-// the micro: its frequency, and its drive while it transmits.
+// the micro: its frequency, and its drive while it transmits. The USB CAT port
+// (DIR/dev/ttyUSB0, cat_port_sim.h) runs in every run too: remote operation can be
+// switched on from the menu at any time, and the port costs nothing while unused.
+// --silent-usb-port adds DIR/dev/ttyUSB1, a USB serial device that never answers, which
+// the controller's CAT search tries first. A scenario in remote operation ("remote")
+// writes its settings into the root, puts the server on a free port and prints the
+// client's command line ("remote client: corvid-remote 127.0.0.1:PORT --password P").
 //
 // The controller's standard error (its syslog copy and trace lines) is streamed line by
 // line to standard output; the traffic on the amplifier line goes to
@@ -23,7 +29,8 @@
 // "press" presses panel key 1 to 6 in the root's GPIO block, as the web view's buttons do:
 // short, long (the long-press time of the root's setup.txt and a margin) or held for MS
 // milliseconds, and returns once the key is released again. The controller's log lines
-// "panel NAME" (its panel state) are followed; the web view shows the last one.
+// "panel NAME" (its panel state) are followed, and so are the server's lines of a remote
+// client connecting, logging in and leaving; the web view shows the last of each.
 // "snapshot" writes the panel as the framebuffer file of DIR holds it now. A benchmark scenario
 // stops the controller after its measurement and prints its figures. SIGINT, SIGTERM or SIGHUP stop
 // the controller (SIGTERM, then SIGKILL after 3 s) and the bench exits with 0. When the controller
@@ -50,6 +57,7 @@
 
 #include "sim/amp_simulator.h"
 #include "sim/bench_root.h"
+#include "sim/cat_port_sim.h"
 #include "sim/child_process.h"
 #include "sim/extio_sim.h"
 #include "sim/framebuffer_png.h"
@@ -57,6 +65,7 @@
 #include "sim/gpio_keys.h"
 #include "sim/panel_state.h"
 #include "sim/poll_figures.h"
+#include "sim/remote_client_watch.h"
 #include "sim/root_settings.h"
 #include "sim/scenarios.h"
 #include "sim/service_keyboard.h"
@@ -86,6 +95,7 @@ struct Options {
   std::vector<std::string> faults;
   std::optional<BankInterface> bankInterface;
   std::optional<int> webPort;
+  bool silentUsbPort = false;
   bool listScenarios = false;
 };
 
@@ -94,7 +104,7 @@ void usage(std::FILE* out) {
       out,
       "usage: corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]\n"
       "                    [--scenario NAME] [--fault WORD]... [--interface 817|pex|gen]\n"
-      "                    [--web PORT] [--list-scenarios]\n"
+      "                    [--web PORT] [--silent-usb-port] [--list-scenarios]\n"
       "       corvid-bench snapshot FILE.png [--dir DIR]\n"
       "       corvid-bench key NAME [--dir DIR]\n"
       "       corvid-bench press KEY [--long | --hold MS] [--dir DIR]\n"
@@ -111,6 +121,8 @@ void usage(std::FILE* out) {
       "                   the band table files before the start\n"
       "  --web PORT       a live view of the panel, its keys and the simulators on\n"
       "                   http://127.0.0.1:PORT/ (0: a free port)\n"
+      "  --silent-usb-port  a second USB serial device, DIR/dev/ttyUSB1, that never\n"
+      "                   answers (the CAT search tries it first)\n"
       "  snapshot         writes the panel of DIR as it is now to FILE.png\n"
       "  key              types one key on the service keyboard of the bench running in\n"
       "                   DIR: SysRq, F1, F2, F3, F4, F10, F11 or F12\n"
@@ -179,6 +191,8 @@ bool parse(int argc, char** argv, Options& options, std::string& error) {
       options.webPort = port;
     } else if (word == "--fresh" && !hasValue) {
       options.fresh = true;
+    } else if (word == "--silent-usb-port" && !hasValue) {
+      options.silentUsbPort = true;
     } else if (word == "--list-scenarios" && !hasValue) {
       options.listScenarios = true;
     } else {
@@ -233,8 +247,9 @@ bool readAvailable(int fd, LineStream& lines, bool& outputGone) {
 
 // Runs until the controller ends, a stop signal comes, or finished() says so (checked
 // every 200 ms when given).
-int runBench(ChildProcess& child, const std::function<bool()>& finished, PanelStateWatch& panel) {
-  LineStream lines([&panel](std::string_view line) { panel.feed(line); });
+int runBench(ChildProcess& child, const std::function<bool()>& finished,
+             std::function<void(std::string_view)> observe) {
+  LineStream lines(std::move(observe));
   int errFd = child.stderrFd();
   ::fcntl(errFd, F_SETFL, ::fcntl(errFd, F_GETFL) | O_NONBLOCK);
   bool outputGone = false;
@@ -491,6 +506,19 @@ int main(int argc, char** argv) {
   message("calls log %s", root.callsLog().string());
   message("scenario %s", std::string(scenario->name) + " (" + std::string(scenario->summary) + ")");
   for (const std::string& fault : prepare.faults) message("fault %s", fault);
+  if (scenario->operation == Operation::Remote) {
+    const uint16_t port = freeTcpPort();
+    if (port == 0) {
+      std::fprintf(stderr, "corvid-bench: no free TCP port for the remote server\n");
+      return 2;
+    }
+    if (const std::string err = setRemoteOperation(root, port, kBenchPassphrase); !err.empty()) {
+      std::fprintf(stderr, "corvid-bench: %s\n", err.c_str());
+      return 2;
+    }
+    message("remote client: %s", "corvid-remote 127.0.0.1:" + std::to_string(port) +
+                                     " --password " + std::string(kBenchPassphrase));
+  }
   if (options.bankInterface) {
     if (const std::string err = setBankInterface(root, *options.bankInterface); !err.empty()) {
       std::fprintf(stderr, "corvid-bench: %s\n", err.c_str());
@@ -545,6 +573,24 @@ int main(int argc, char** argv) {
   }
   message("EXT IO on %s",
           fs::read_symlink(extIo.linkPath(), ec).string() + " (" + extIo.linkPath().string() + ")");
+  CatPortSimulator catPort({.root = root.dir(),
+                            .port = "/dev/ttyUSB0",
+                            .silentPort = options.silentUsbPort ? "/dev/ttyUSB1" : "",
+                            .watchFaultsFile = true,
+                            .station = station});
+  if (!catPort.start(error)) {
+    std::fprintf(stderr, "corvid-bench: USB CAT port: %s\n", error.c_str());
+    return 2;
+  }
+  message("USB CAT port on %s",
+          catPort.slavePath().empty()
+              ? "nothing: unplugged (cat-gone)"
+              : catPort.slavePath() + " (" + catPort.linkPath().string() + ")");
+  if (options.silentUsbPort) {
+    message("silent USB serial device on %s",
+            fs::read_symlink(catPort.silentLinkPath(), ec).string() + " (" +
+                catPort.silentLinkPath().string() + ")");
+  }
   StationFeed feed(station, micro);
   feed.start();
 
@@ -556,15 +602,18 @@ int main(int argc, char** argv) {
     message("warning: %s", keyboard.error());
   }
 
-  // The controller's panel state, from its log lines; the web view shows it.
+  // The controller's panel state and its remote client, from its log lines; the web view
+  // shows them.
   PanelStateWatch panel;
+  RemoteClientWatch remoteClient;
   std::optional<WebView> web;
   if (options.webPort) {
     web.emplace(WebViewOptions{.root = root.dir(),
                                .station = station,
                                .micro = &micro,
                                .keyboard = &keyboard,
-                               .panelState = &panel});
+                               .panelState = &panel,
+                               .remoteClient = &remoteClient});
     if (!web->start(*options.webPort, error)) {
       std::fprintf(stderr, "corvid-bench: web view: %s\n", error.c_str());
       return 2;
@@ -594,12 +643,16 @@ int main(int argc, char** argv) {
       return end && std::chrono::steady_clock::now() >= *end + measure;
     };
   }
-  const int status = runBench(*corvid, finished, panel);
+  const int status = runBench(*corvid, finished, [&](std::string_view line) {
+    panel.feed(line);
+    remoteClient.feed(line);
+  });
   corvid.reset();  // the controller first, then what it talks to
   if (web) web->stop();
   feed.stop();
   ft817.stop();
   extIo.stop();
+  catPort.stop();
   micro.stop();
   if (scenario->measure.count() > 0) {
     const std::string figures = formatFigures(

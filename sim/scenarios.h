@@ -7,10 +7,19 @@
 // scenario keys the transmitter on the station, never on the micro. A benchmark row also
 // gives the time to measure after the controller's start-up commands; the bench then
 // stops the controller and prints its figures.
+//
+// A scenario in remote operation has the bench write the settings of it into the root
+// before the start (setRemoteOperation): remote operation, the server on a free port with
+// the bench's passphrase, the CAT link, and the banks on the EXT IO interface ("!Pex"),
+// which remote operation needs. They stay in the root's setup.txt like any setting the
+// operator changes: a later run of another scenario on the same root is in remote
+// operation too, until --fresh or the menu's local/remote item.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "sim/amp_simulator.h"
@@ -18,6 +27,11 @@
 #include "sim/station.h"
 
 namespace corvid::bench {
+
+enum class Operation { Local, Remote };
+
+// The passphrase a remote scenario gives the server.
+inline constexpr std::string_view kBenchPassphrase = "bench";
 
 struct Scenario {
   std::string_view name;
@@ -27,10 +41,23 @@ struct Scenario {
   // Zero: the run lasts until it is stopped. Otherwise a benchmark: the steady polling
   // is measured this long after the start-up commands, then the run ends.
   std::chrono::seconds measure{0};
+  Operation operation = Operation::Local;
 };
 
 std::span<const Scenario> scenarios();
 // Empty when no scenario has that name.
 const Scenario* findScenario(std::string_view name);
+
+// Writes remote operation into the root's setup.txt ("LocalRemote" 1, "WebSocket" 1,
+// "EnableCAT" 1, "TcpPort" tcpPort, "Passphrase" passphrase; a missing file gets just
+// these keys, the controller fills in the rest) and sets every bank's interface to EXT IO.
+// Empty, or what went wrong.
+std::string setRemoteOperation(const BenchRoot& root, uint16_t tcpPort,
+                               std::string_view passphrase);
+// setup.txt text with key set to value: its line replaced, or added at the end.
+std::string withSetupValue(std::string_view setupText, std::string_view key,
+                           std::string_view value);
+// A TCP port that nothing listens on now (the kernel's choice); 0 when none can be had.
+uint16_t freeTcpPort();
 
 }  // namespace corvid::bench

@@ -27,12 +27,15 @@ input[type=number] { width: 110px; }
 #state { font-size: 85%; white-space: pre-wrap; margin: 0; max-width: 800px; }
 .panel-row { margin-top: 0; align-items: flex-start; }
 #panel-state { font-size: 140%; font-family: monospace; color: #fc6; }
+#remote-client-box { margin-top: 12px; }
+#remote-client { font-family: monospace; color: #fc6; }
 #message { min-height: 1.2em; color: #fc6; }
 </style>
 </head>
 <body>
 <div class="row panel-row"><img id="panel" alt="the panel" width="800" height="480">
-<div class="box" id="panel-state-box"><b>Panel state</b><br><span id="panel-state">main</span></div></div>
+<div><div class="box" id="panel-state-box"><b>Panel state</b><br><span id="panel-state">main</span></div>
+<div class="box" id="remote-client-box"><b>Remote client</b><br><span id="remote-client">-</span></div></div></div>
 <div id="message"></div>
 <div class="row"><div class="box" id="keys"><b>Keys</b>
 <label>hold for <input id="hold-ms" type="number" min="0" max="60000" step="50" value="1000"> ms</label><br></div></div>
@@ -175,6 +178,8 @@ function refreshState() {
     showFaults(s.knownFaults, s.faults);
     document.getElementById("panel-state").textContent =
       s.panelState !== undefined ? s.panelState : "-";
+    document.getElementById("remote-client").textContent =
+      s.remoteClient !== undefined ? s.remoteClient : "-";
     if (s.frequency !== undefined) {
       document.getElementById("transmit").checked = s.transmit;
       if (!filled) {

@@ -32,16 +32,16 @@ constexpr double kMaxDrive = 200.0;
 constexpr double kMinSwr = 1.0;
 constexpr double kMaxSwr = 50.0;
 
-constexpr std::array<std::string_view, 38> kFaultWords = {
+constexpr std::array<std::string_view, 42> kFaultWords = {
     // The stand-in programs (faults.h).
     "mount-rw", "mount-ro", "mount", "rm", "reboot", "my_temp", "my_vorn", "lsusb", "stty", "tput",
     "sudo", "ifup", "ifdown", "fbgrab", "getpack.sh", "getpack2.sh", "sshshell",
     // The amplifier micro (micro_faults.h); the words with a value carry a typical one.
     "amp-silent", "amp-bad-crc", "amp-lower-crc", "amp-refuse", "amp-garbage", "amp-semicolon",
     "amp-overlong", "amp-late:500", "amp-high-swr", "amp-reset", "amp-temp1:75", "amp-temp2:75",
-    // The transceivers (ft817_sim.h, extio_sim.h).
+    // The transceivers (ft817_sim.h, extio_sim.h, cat_port_sim.h).
     "ft817-silent", "ft817-bad-bcd", "ft817-drop-byte", "extio-silent", "extio-junk",
-    "extio-oversized",
+    "extio-oversized", "cat-silent", "cat-no-id", "cat-pieces", "cat-gone",
     // Alarm bits of the micro's status reply.
     "amp-alarm:01", "amp-alarm:80",
     // Bit 3 of the micro's third status digit: the amplifier is locked.
@@ -528,6 +528,9 @@ WebReply WebView::state() {
   json += "],\"longPressMs\":" + std::to_string(longPressTime(root_).count());
   if (options_.panelState != nullptr) {
     json += ",\"panelState\":" + jsonString(options_.panelState->name());
+  }
+  if (options_.remoteClient != nullptr) {
+    json += ",\"remoteClient\":" + jsonString(options_.remoteClient->text());
   }
   json += ",\"faults\":[";
   first = true;

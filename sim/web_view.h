@@ -22,7 +22,9 @@
 // two quick clicks still make two presses.
 //
 // GET /state also tells the panel state the controller last reported ("panelState",
-// panel_state.h) when the bench hands the view its watch of the controller's log.
+// panel_state.h) and whether a remote client is with it ("remoteClient": "none",
+// "connected (ADDRESS)", "logged in (ADDRESS)", remote_client_watch.h) when the bench
+// hands the view its watches of the controller's log.
 #pragma once
 
 #include <chrono>
@@ -44,6 +46,7 @@
 #include "sim/bench_root.h"
 #include "sim/gpio_keys.h"
 #include "sim/panel_state.h"
+#include "sim/remote_client_watch.h"
 #include "sim/service_keyboard.h"
 #include "sim/station.h"
 
@@ -100,11 +103,12 @@ class KeyPresser {
 };
 
 struct WebViewOptions {
-  std::filesystem::path root;                   // the bench root (absolute)
-  std::shared_ptr<Station> station;             // the transceivers' station
-  AmpSimulator* micro = nullptr;                // the amplifier micro simulator; may be absent
-  ServiceKeyboard* keyboard = nullptr;          // the root's service keyboard; may be absent
-  const PanelStateWatch* panelState = nullptr;  // the controller's panel state; may be absent
+  std::filesystem::path root;                       // the bench root (absolute)
+  std::shared_ptr<Station> station;                 // the transceivers' station
+  AmpSimulator* micro = nullptr;                    // the amplifier micro simulator; may be absent
+  ServiceKeyboard* keyboard = nullptr;              // the root's service keyboard; may be absent
+  const PanelStateWatch* panelState = nullptr;      // the controller's panel state; may be absent
+  const RemoteClientWatch* remoteClient = nullptr;  // the server's client; may be absent
 };
 
 class WebView {
