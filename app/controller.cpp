@@ -39,6 +39,7 @@
 #include "platform/log.h"
 #include "platform/signals.h"
 #include "remote/opus_codec.h"
+#include "remote/remote_checks.h"
 #include "spectrum/plotter.h"
 #include "spectrum/spectrum_view.h"
 #include "system/network.h"
@@ -77,6 +78,13 @@ void remoteOrLocalStart(Works& works) {
     ExitThreadRemote(works);
     sleepMs(2000);
     forcePowerMode(works, true);
+    // The checks only tell: the remote threads start in any case, and each reports what
+    // it cannot find.
+    const int settings = Find_Remote_Settings(works);
+    const int audio = Get_AudioPEX(works);
+    if (settings == 0 && works.set.text.flag(Slot::extIoEnable) == '1' && audio != 0) {
+      trace("Remote GO!\n");
+    }
     StartThreadCommRemote(works);
     sleepMs(2000);
   } else {

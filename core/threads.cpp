@@ -95,6 +95,9 @@ bool startTableThread(Works& works, ThreadId id) {
   const ThreadRow& row = threadRow(id);
   if (row.flag != Slot::None && !works.set.text.on(row.flag)) return false;
   if (!works.core.threads.hasBody(id)) return false;  // not part of this program
+  // A thread of this row that has ended (a remote link that stopped) is joined first, so
+  // that a restart finds its slot free.
+  works.core.threads.tryJoin(id);
   const auto result = works.core.threads.start(id, works);
   if (result.attributeError != 0) platform::trace("Error to set priority!!\n");
   if (!result.started) return false;

@@ -8,6 +8,7 @@
 // bench's reading of the server's log follows the client; unplugging the port ends the
 // link with error 20. One controller run (its remote start-up takes about 25 s of it).
 #include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "sim/extio_sim.h"
 #include "sim/remote_client_watch.h"
 #include "sim/scenarios.h"
+#include "sim/service_keyboard.h"
 #include "tests/bench/bench_harness.h"
 
 namespace corvid::bench::test {
@@ -130,6 +132,23 @@ TEST(CatLinkBench, SearchSkipsTheSilentPortAndTheLinkRelaysTheClientsCat) {
                                             "logged in (127.0.0.1)", "none"}))
       << run.logFrom(beforeClient);
 
+  // The service keyboard's F1 to F4 switch DTR and RTS of the open CAT port (a
+  // pseudo-terminal has no modem lines: the controller reaches the port and reports what
+  // the driver says).
+  {
+    ServiceKeyboard keyboard(run.root().serviceKeyboard());
+    ASSERT_TRUE(keyboard.ok()) << keyboard.error();
+    const size_t beforeKeys = run.logSize();
+    for (int key : {KEY_F1, KEY_F2, KEY_F3, KEY_F4}) {
+      ASSERT_TRUE(keyboard.press(static_cast<uint16_t>(key)));
+    }
+    for (const char* name : {"KEY_F1", "KEY_F2", "KEY_F3", "KEY_F4"}) {
+      EXPECT_TRUE(run.waitForLogFrom(beforeKeys, std::string("Activated ") + name, 5s)) << name;
+    }
+    EXPECT_EQ(run.logFrom(beforeKeys).find("no CAT port open"), std::string::npos)
+        << run.logFrom(beforeKeys);
+  }
+
   // Unplugged: the read fails, the link ends and raises error 20.
   const size_t beforeGone = run.logSize();
   cat.setFaults({.pieces = true, .gone = true});
@@ -137,6 +156,25 @@ TEST(CatLinkBench, SearchSkipsTheSilentPortAndTheLinkRelaysTheClientsCat) {
   EXPECT_TRUE(run.waitForLogFrom(beforeGone, "CAT: EXIT!!")) << run.logFrom(beforeGone);
   EXPECT_TRUE(run.waitForLogFrom(beforeGone, "err:20")) << run.logFrom(beforeGone);
   EXPECT_FALSE(std::filesystem::exists(cat.linkPath()));
+
+  // Plugged in again, an error reset from the client restarts the remote threads: the
+  // link searches anew and finds the port.
+  cat.setFaults({.pieces = true});
+  ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(cat.linkPath()); }, 5s));
+  const size_t beforeReset = run.logSize();
+  client::ClientOptions reset;
+  reset.host = "127.0.0.1";
+  reset.port = port;
+  reset.password = std::string(kBenchPassphrase);
+  reset.sendWords = {"VORNRE"};
+  reset.forSeconds = 2;
+  std::ostringstream resetOut;
+  std::ostringstream resetErr;
+  EXPECT_EQ(client::runClient(reset, client::ClientStreams{resetOut, resetErr, -1, nullptr}), 0)
+      << resetErr.str();
+  EXPECT_TRUE(run.waitForLogFrom(beforeReset, ">>> RESTART REMOTE!")) << run.logFrom(beforeReset);
+  EXPECT_TRUE(run.waitForLogFrom(beforeReset, "CAT serial found:  /dev/ttyUSB0", 30s))
+      << run.logFrom(beforeReset);
   EXPECT_TRUE(run.alive());
 }
 
