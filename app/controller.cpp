@@ -84,6 +84,10 @@ void remoteOrLocalStart(Works& works) {
     const int audio = Get_AudioPEX(works);
     if (settings == 0 && works.set.text.flag(Slot::extIoEnable) == '1' && audio != 0) {
       trace("Remote GO!\n");
+    } else {
+      logInfo("Remote checks: settings %d (1 no transceiver on USB, 2 no CAT port, 3 no USB "
+              "audio), %d C-Media devices, EXT IO %c",
+              settings, audio, works.set.text.flag(Slot::extIoEnable));
     }
     StartThreadCommRemote(works);
     sleepMs(2000);
