@@ -90,7 +90,7 @@ TEST(CatLinkBench, SearchSkipsTheSilentPortAndTheLinkRelaysTheClientsCat) {
   // A client logs in and talks to the transceiver through the amplifier.
   int input[2];
   ASSERT_EQ(::pipe(input), 0);
-  const std::string lines = "FA;\nID;\nFA00007074000;\nFA;\nIF;\nTX;\n";
+  const std::string lines = "FA;\nXX;\nID;\nFA00007074000;\nFA;\nIF;\nTX;\n";  // "XX;" stays
   ASSERT_EQ(::write(input[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
   ::close(input[1]);
   client::ClientOptions options;

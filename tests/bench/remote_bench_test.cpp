@@ -181,11 +181,11 @@ TEST(RemoteBench, LoginCommandsAndClientsThatMisbehave) {
     SCOPED_TRACE("logged in: status and spectrum frames, command words to the amplifier");
     const size_t wire = bench.micro().wire().size();
     const fs::path picture = dir / "spectrum.png";
-    const Finished f =
-        runRemote(port,
-                  {"--password", kPassword, "--for", "5", "--stats", "--send", "VORNFT00", "--send",
-                   "VORNAN 2", "--send", "VORNTU0", "--spectrum", picture.string()},
-                  dir);
+    const Finished f = runRemote(
+        port,
+        {"--password", kPassword, "--for", "5", "--stats", "--send", "VORNFT00", "--send",
+         "VORNAN 2", "--send", "VORNAT 1", "--send", "VORNTU0", "--spectrum", picture.string()},
+        dir);
     ASSERT_TRUE(f.status) << f.err;
     EXPECT_EQ(f.status->shellStatus(), 0) << f.err << f.out;
     EXPECT_GE(summaryValue(f.out, "ST"), 25) << f.out;  // 5 s of a 25 frame-a-second loop
@@ -203,6 +203,11 @@ TEST(RemoteBench, LoginCommandsAndClientsThatMisbehave) {
       }
     }
     EXPECT_TRUE(bypass) << "VORNTU0: the tune value with the bypass bit";
+    bool attenuator = false;
+    for (const std::string& frame : framesSince(bench.micro(), wire)) {
+      attenuator = attenuator || frame.starts_with("AT");
+    }
+    EXPECT_TRUE(attenuator) << "VORNAT 1: the attenuator command";
     EXPECT_TRUE(run.waitForLog("TCP closed", 5s));
   }
   {

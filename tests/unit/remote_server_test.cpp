@@ -377,6 +377,24 @@ TEST_F(RemoteServer, LogsInSendsAndRefusesWhatDoesNotFit) {
   ASSERT_EQ(frame->second.size(), 16u);
   EXPECT_EQ((Bytes(frame->second.begin() + 8, frame->second.end())),
             (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+  // The audio configuration: A bitrate, B compression, C and D chunk times (us), E buffer
+  // chunks; 20000 us is 960 samples at 48 kHz; the first 18 data bytes come back.
+  Bytes cf = {0x82, 24, 'C', 'F', 0, 0};
+  for (uint32_t v : {24000u, 1u, 5000u, 20000u, 6u}) {
+    for (int shift = 24; shift >= 0; shift -= 8) cf.push_back(static_cast<uint8_t>(v >> shift));
+  }
+  w().remote.bufferChunks = 4;
+  ASSERT_TRUE(client.send(cf));
+  frame = client.next();
+  ASSERT_TRUE(frame.has_value());
+  EXPECT_EQ(frame->first, "CF");
+  EXPECT_EQ(frame->second, (Bytes(cf.begin() + 4, cf.begin() + 22)));
+  EXPECT_EQ(w().remote.playChunkSamples.load(), 960);
+  EXPECT_EQ(w().remote.captureChunkSamples.load(), 240);
+  EXPECT_EQ(w().remote.opusBitrate.load(), 24000);
+  EXPECT_EQ(w().set.AudioCompress.load(), 1);
+  EXPECT_EQ(w().remote.bufferChunks.load(), 6);
+  EXPECT_EQ(w().remote.audioRestart.load(), 1) << "a new buffer count restarts the playback";
   // A CAT message without a CAT port, and garbage of a known length: the server stays.
   ASSERT_TRUE(client.send({0x82, 5, 'C', 'A', 'F', 'A', ';'}));
   ASSERT_TRUE(client.send({0x77, 4, 'z', 'z', 'z', 'z'}));
