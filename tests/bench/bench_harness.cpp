@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 // A program's thread name as the kernel gives it at exec: at most 15 bytes.
 std::string commOf(const fs::path& program) {
   return program.filename().string().substr(0, 15);
@@ -256,8 +255,25 @@ std::vector<std::string> framesSince(const AmpSimulator& micro, size_t from) {
   return frames;
 }
 
+std::string factoryBandTable(std::string_view interfaceLine, std::string_view choices) {
+  static constexpr const char* kBands[11] = {
+      "160m 1800000 2000000",  "80m 3500000 4000000",   "60m 5330500 5450000",
+      "40m 7000000 7300000",   "30m 10100000 10150000", "20m 14000000 14350000",
+      "17m 18068000 18168000", "15m 21000000 21450000", "12m 24890000 24990000",
+      "10m 28000000 29700000", "6m 50000000 54000000"};
+  std::string text = std::string(interfaceLine) + "\n";
+  for (const char* row : kBands) text += std::string(row) + " " + std::string(choices) + "\n";
+  return text;
+}
+
+void writeBandTables(const CorvidRun& run, const std::string& table) {
+  run.writeFile("/opt/set/antenna.txt", table);
+  run.writeFile("/opt/set/antenna_b1.txt", table);
+}
+
 std::string goldenSetup() {
-  const std::optional<std::string> text = readWholeFile(fs::path(CORVID_GOLDEN_DIR) / "setup_default.txt");
+  const std::optional<std::string> text =
+      readWholeFile(fs::path(CORVID_GOLDEN_DIR) / "setup_default.txt");
   if (!text) ADD_FAILURE() << "no golden setup_default.txt in " << CORVID_GOLDEN_DIR;
   return text.value_or("");
 }

@@ -144,6 +144,13 @@ bool waitUntil(const std::function<bool()>& condition,
 // The settings file as the controller writes it with every default.
 std::string goldenSetup();
 
+// The eleven factory band rows behind an interface line ("!Pex", "!817", "!Gen"), each
+// with the same choices (AmpEnable Ant Atu Att PwrIn); 14.07 MHz is in row 5 (20 m).
+std::string factoryBandTable(std::string_view interfaceLine,
+                             std::string_view choices = "1 1 0 0 5.0");
+// That table for bank 0 and for bank 1 (the one in use with the factory settings).
+void writeBandTables(const CorvidRun& run, const std::string& table);
+
 // setupText with the values of some keys replaced; every key must be present.
 std::string withValues(std::string setupText,
                        const std::vector<std::pair<std::string, std::string>>& values);

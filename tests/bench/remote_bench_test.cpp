@@ -21,6 +21,7 @@
 #include "platform/socket.h"
 #include "sim/child_process.h"
 #include "sim/extio_sim.h"
+#include "sim/scenarios.h"
 #include "sim/station_feed.h"
 #include "tests/bench/bench_harness.h"
 
@@ -31,22 +32,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kPassword = "bench-pass";
-
-uint16_t freePort() {
-  auto probe = platform::TcpListener::listen(0, 1, platform::ListenAddress::loopback);
-  return probe.ok() ? probe->port() : 0;
-}
-
-std::string bandTable() {
-  static constexpr const char* kBands[11] = {
-      "160m 1800000 2000000",  "80m 3500000 4000000",   "60m 5330500 5450000",
-      "40m 7000000 7300000",   "30m 10100000 10150000", "20m 14000000 14350000",
-      "17m 18068000 18168000", "15m 21000000 21450000", "12m 24890000 24990000",
-      "10m 28000000 29700000", "6m 50000000 54000000"};
-  std::string text = "!Pex\n";
-  for (const char* row : kBands) text += std::string(row) + " 1 1 0 0 5.0\n";
-  return text;
-}
 
 struct Finished {
   std::optional<ExitStatus> status;  // empty: it had to be stopped
@@ -148,13 +133,12 @@ TEST(RemoteBench, LoginCommandsAndClientsThatMisbehave) {
   MicroRun bench;
   CorvidRun& run = bench.corvid();
   ASSERT_TRUE(run.prepared());
-  const uint16_t port = freePort();
+  const uint16_t port = freeTcpPort();
   ASSERT_NE(port, 0);
   run.writeFile("/opt/set/setup.txt", withValues(goldenSetup(), {{"WebSocket", "1"},
                                                                  {"TcpPort", std::to_string(port)},
                                                                  {"Passphrase", kPassword}}));
-  run.writeFile("/opt/set/antenna.txt", bandTable());
-  run.writeFile("/opt/set/antenna_b1.txt", bandTable());
+  writeBandTables(run, factoryBandTable("!Pex"));
   ExtIoSimulator sim({.root = run.root().dir(),
                       .port = "/dev/VORNSER",
                       .watchFaultsFile = true,

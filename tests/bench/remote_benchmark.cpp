@@ -23,6 +23,7 @@
 #include "platform/socket.h"
 #include "sim/child_process.h"
 #include "sim/extio_sim.h"
+#include "sim/scenarios.h"
 #include "sim/station_feed.h"
 #include "tests/bench/bench_harness.h"
 
@@ -35,17 +36,6 @@ constexpr const char* kPassword = "bench-pass";
 
 double ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
-}
-
-std::string bandTable() {
-  std::string text = "!Pex\n";
-  for (const char* row : {"160m 1800000 2000000", "80m 3500000 4000000", "60m 5330500 5450000",
-                          "40m 7000000 7300000", "30m 10100000 10150000", "20m 14000000 14350000",
-                          "17m 18068000 18168000", "15m 21000000 21450000", "12m 24890000 24990000",
-                          "10m 28000000 29700000", "6m 50000000 54000000"}) {
-    text += std::string(row) + " 1 1 0 0 5.0\n";
-  }
-  return text;
 }
 
 long summaryValue(const std::string& text, const std::string& key) {
@@ -88,17 +78,12 @@ int run(int seconds, int cycleMs) {
   MicroRun bench;
   CorvidRun& corvid = bench.corvid();
   if (!corvid.prepared()) return 1;
-  uint16_t port = 0;
-  {
-    auto probe = platform::TcpListener::listen(0, 1, platform::ListenAddress::loopback);
-    if (probe.ok()) port = probe->port();
-  }
+  const uint16_t port = freeTcpPort();
   corvid.writeFile("/opt/set/setup.txt",
                    withValues(goldenSetup(), {{"WebSocket", "1"},
                                               {"TcpPort", std::to_string(port)},
                                               {"Passphrase", kPassword}}));
-  corvid.writeFile("/opt/set/antenna.txt", bandTable());
-  corvid.writeFile("/opt/set/antenna_b1.txt", bandTable());
+  writeBandTables(corvid, factoryBandTable("!Pex"));
   ExtIoSimulator sim({.root = corvid.root().dir(),
                       .port = "/dev/VORNSER",
                       .watchFaultsFile = false,

@@ -348,18 +348,6 @@ class Keys {
   GpioKeys keys_;
 };
 
-// The factory band rows behind the EXT IO interface line; 14.07 MHz is in row 5 (20 m).
-std::string bandTable() {
-  static constexpr const char* kBands[11] = {
-      "160m 1800000 2000000",  "80m 3500000 4000000",   "60m 5330500 5450000",
-      "40m 7000000 7300000",   "30m 10100000 10150000", "20m 14000000 14350000",
-      "17m 18068000 18168000", "15m 21000000 21450000", "12m 24890000 24990000",
-      "10m 28000000 29700000", "6m 50000000 54000000"};
-  std::string text = "!Pex\n";
-  for (const char* row : kBands) text += std::string(row) + " 1 1 0 0 5.0\n";
-  return text;
-}
-
 constexpr const char* kPlotterDefaultRow = "0 10 10 0.0";
 
 std::string plotterFile() {
@@ -427,8 +415,7 @@ TEST(SpectrumBench, TraceWaterfallAndSettingsFollowTheTransceiver) {
   ASSERT_TRUE(run.prepared());
   run.writeFile("/opt/set/setup.txt",
                 withValues(goldenSetup(), {{"ViewType", "3"}, {"WTenable", "0"}}));
-  run.writeFile("/opt/set/antenna.txt", bandTable());
-  run.writeFile("/opt/set/antenna_b1.txt", bandTable());
+  writeBandTables(run, factoryBandTable("!Pex"));
   run.writeFile("/opt/set/plotter.txt", plotterFile());
   std::ofstream(run.root().faultsFile()) << "extio-carrier:+40000\n";
   ExtIoSimulator sim({.root = run.root().dir(),
