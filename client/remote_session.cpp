@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "client/spectrum_picture.h"
+#include "client/scope_picture.h"
 #include "client/status_block.h"
 #include "platform/serial.h"
 #include "platform/socket.h"

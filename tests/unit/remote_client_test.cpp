@@ -21,7 +21,7 @@
 
 #include "client/remote_protocol.h"
 #include "client/remote_session.h"
-#include "client/spectrum_picture.h"
+#include "client/scope_picture.h"
 #include "client/status_block.h"
 #include "platform/socket.h"
 

@@ -1,5 +1,5 @@
-// Drawing and writing the spectrum picture (see spectrum_picture.h).
-#include "client/spectrum_picture.h"
+// Drawing and writing the spectrum picture (see scope_picture.h).
+#include "client/scope_picture.h"
 
 #include <png.h>
 
