@@ -11,6 +11,7 @@
 #include "errors/errors.h"
 #include "gfx/picture.h"
 #include "remote/cat_link.h"
+#include "remote/remote_audio.h"
 #include "remote/ws_server.h"
 #include "system/network.h"
 #include "system/updates.h"
@@ -63,6 +64,8 @@ void wireThreads(Works& works) {
   threads.setBody(ThreadId::Wsocket, &Wsocket);
   threads.setBody(ThreadId::Serial, &Serial);
   threads.setBody(ThreadId::Cat, &Cat);
+  threads.setBody(ThreadId::th_leggi, &th_leggi);
+  threads.setBody(ThreadId::th_scrivi, &th_scrivi);
   threads.setBody(ThreadId::CatSerial, &CatSerial);
   threads.setBody(ThreadId::timer, &timer);
 }

@@ -1,6 +1,7 @@
 // Fields of the shared record owned by the remote server and remote audio.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -45,16 +46,26 @@ struct RemoteState {
   std::atomic<uint32_t> wsFramesSent{0};     // frames written whole, for the bench's figures
   std::atomic<uint32_t> wsFramesDropped{0};  // wsMutex busy, or the write failed
 
-  // The playback ring: the server writes slot playWriteSlot, the playback thread reads
-  // playReadSlot; playPrebuffer counts up from -bufferChunks before playStart.
-  using PlaySlot = std::array<uint8_t, kPlaySlotBytes>;
-  using PlayRing = std::array<PlaySlot, kPlayRingSlots>;
+  // The playback ring: chunk after chunk, slot s at byte s x chunk bytes, so the
+  // playback side reads it as one run of 1 ms periods. The server writes slot
+  // playWriteSlot, the playback callback reads period playReadSlot; playPrebuffer counts
+  // up from -bufferChunks before playStart. The bytes are copied in and out under
+  // playRingMutex (a chunk or a period at a time); the positions are atomics.
+  using PlayRing = std::array<uint8_t, kPlayRingSlots * kPlaySlotBytes>;
   std::unique_ptr<PlayRing> playRing = std::make_unique<PlayRing>();  // 800 kB: on the heap
+  std::mutex playRingMutex;
   std::atomic<int> playWriteSlot{0};
   std::atomic<int> playReadSlot{0};
   std::atomic<int> playStart{0};
   std::atomic<int> playPrebuffer{0};
   std::atomic<int> playbackReady{0};  // the playback device is open
 };
+
+// Bytes of one playback chunk in the ring: stereo 16-bit frames, at least one and at most
+// one slot's worth whatever a client's "CF" asked for.
+inline size_t playChunkBytes(const RemoteState& remote) {
+  const int frames = remote.playChunkSamples.load();
+  return static_cast<size_t>(std::clamp(frames, 1, static_cast<int>(kPlaySlotBytes / 4))) * 4;
+}
 
 }  // namespace corvid

@@ -418,11 +418,10 @@ void takeAudio(Works& works, std::span<const uint8_t> audio) {
   PexParams pex;
   if (!getParameters(pex, works) || pex.audioGate != 1) return;
   const int slot = std::clamp(remote.playWriteSlot.load(), 0, kPlayRingSlots - 1);
-  RemoteState::PlaySlot& out = (*remote.playRing)[static_cast<size_t>(slot)];
-  const size_t chunkBytes = std::min(
-      kPlaySlotBytes, static_cast<size_t>(std::max(0, remote.playChunkSamples.load())) * 4);
+  const size_t chunkBytes = playChunkBytes(remote);
+  std::array<uint8_t, kPlaySlotBytes> out{};
   if (works.set.AudioCompress.load() == 0) {
-    const size_t n = std::min(audio.size(), out.size());
+    const size_t n = std::min(audio.size(), chunkBytes);
     std::copy_n(audio.begin(), n, out.begin());
   } else {
     std::array<int16_t, kPlaySlotBytes / 2> pcm{};
@@ -432,15 +431,18 @@ void takeAudio(Works& works, std::span<const uint8_t> audio) {
             ? -1
             : opus_decode(remote.opusDecoder, audio.data(), static_cast<opus_int32>(audio.size()),
                           pcm.data(), frames, 0);
-    if (decoded < 0) {
-      std::fill(out.begin(), out.end(), 0);
-    } else {
-      for (size_t i = 0; i < static_cast<size_t>(decoded) * 2 && 2 * i + 1 < out.size(); ++i) {
+    if (decoded > 0) {
+      for (size_t i = 0; i < static_cast<size_t>(decoded) * 2 && 2 * i + 1 < chunkBytes; ++i) {
         const auto v = static_cast<uint16_t>(pcm[i]);
         out[2 * i] = static_cast<uint8_t>(v);
         out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
       }
     }
+  }
+  {
+    std::scoped_lock lock(remote.playRingMutex);
+    std::copy_n(out.begin(), chunkBytes,
+                remote.playRing->begin() + static_cast<std::ptrdiff_t>(slot * chunkBytes));
   }
   if (remote.playbackReady.load() != 0) {
     if (remote.playPrebuffer.load() < 0) {
