@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/root.h"
 
 namespace corvid::platform {
 
@@ -32,6 +33,34 @@ ConfigPtr loadConfiguration(std::string_view text, int* error) {
   ConfigPtr config(top);
   snd_input_t* input = nullptr;
   *error = snd_input_buffer_open(&input, text.data(), static_cast<ssize_t>(text.size()));
+  if (*error < 0) return nullptr;
+  *error = snd_config_load(config.get(), input);
+  snd_input_close(input);
+  if (*error < 0) return nullptr;
+  return config;
+}
+
+// Under a root the unit's own /etc/asound.conf lies in the root: the system's global
+// configuration with that file read on top, so its names join the system's. nullptr
+// (and 0) without a root or without the file; nullptr and the code when it cannot be read.
+ConfigPtr rootConfiguration(int* error) {
+  *error = 0;
+  if (!hasRoot()) return nullptr;
+  const std::string path = hostPath("/etc/asound.conf");
+  if (::access(path.c_str(), F_OK) != 0) return nullptr;
+  snd_config_t* global = nullptr;
+  snd_config_t* copy = nullptr;
+  // Without a readable system configuration the root's file alone defines the names.
+  if (snd_config_update_ref(&global) >= 0 && global != nullptr) {
+    *error = snd_config_copy(&copy, global);
+    snd_config_unref(global);
+    if (*error < 0) return nullptr;
+  } else if ((*error = snd_config_top(&copy)) < 0) {
+    return nullptr;
+  }
+  ConfigPtr config(copy);
+  snd_input_t* input = nullptr;
+  *error = snd_input_stdio_open(&input, path.c_str(), "r");
   if (*error < 0) return nullptr;
   *error = snd_config_load(config.get(), input);
   snd_input_close(input);
@@ -111,6 +140,10 @@ Result<PcmStream> PcmStream::openDevice(std::string_view device, PcmDirection di
     int error = 0;
     config = loadConfiguration(configuration, &error);
     if (config == nullptr) return Result<PcmStream>::failure(error);
+  } else {
+    int error = 0;
+    config = rootConfiguration(&error);
+    if (error < 0) return Result<PcmStream>::failure(error);
   }
   const std::string name(device);
   const snd_pcm_stream_t stream =

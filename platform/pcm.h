@@ -125,7 +125,9 @@ class PcmStream {
   // Opens the named device ("hw:1", "default", "null", ...) in blocking mode, trying
   // retry.tries times. configuration, when given, is a configuration text of the library
   // that alone defines the names (the system's configuration files are then not read):
-  // the tests and the bench describe their stand-in devices so. *tries (when given) gets
+  // the tests describe their stand-in devices so. Without one, under a root (the bench)
+  // the root's /etc/asound.conf, when there is one, is read on top of the system's
+  // configuration, as the unit reads its own /etc/asound.conf. *tries (when given) gets
   // the number of tries made. Failure: the last try's code.
   static Result<PcmStream> openDevice(std::string_view device, PcmDirection direction,
                                 PcmOpenRetry retry = {}, std::string_view configuration = {},

@@ -17,7 +17,7 @@ namespace corvid::bench {
 
 namespace {
 
-constexpr std::array<std::string_view, 16> kFolders = {
+constexpr std::array<std::string_view, 19> kFolders = {
     "opt/set",
     "opt/fonts",
     "opt/Corvid",
@@ -34,6 +34,9 @@ constexpr std::array<std::string_view, 16> kFolders = {
     "bench",
     "bench/bin",
     "bench/answers",
+    "etc",
+    "bench/audio/rx",
+    "bench/audio/tx",
 };
 
 struct FontLink {
@@ -215,6 +218,30 @@ std::string installStandins(const BenchRoot& root, const fs::path& standin,
   return {};
 }
 
+// The sound configuration, empty fault files, the default signal; the recordings of an
+// earlier run removed.
+std::string makeSoundDevices(const BenchRoot& root, std::vector<std::string>& warnings) {
+  std::error_code ec;
+  if (!fs::exists(benchSoundPlugin(), ec)) {
+    warnings.push_back("sound plugin missing: " + std::string(benchSoundPlugin()));
+  }
+  if (std::string err = writeFileAtomically(root.soundConfiguration(),
+                                            soundConfigurationText(root, benchSoundPlugin()));
+      !err.empty()) {
+    return err;
+  }
+  for (const fs::path& wav : {root.captureWav(), root.playbackWav()}) {
+    for (const fs::path& file : {wav, BenchRoot::timeAxisFile(wav)}) {
+      fs::remove(file, ec);
+      if (ec) return "cannot remove " + file.string() + ": " + ec.message();
+    }
+  }
+  for (const fs::path& fault : {root.rxAudioFaultFile(), root.txAudioFaultFile()}) {
+    if (std::string err = writeFileAtomically(fault, ""); !err.empty()) return err;
+  }
+  return writeFileAtomically(root.captureSignalFile(), std::string(kDefaultCaptureSignal) + "\n");
+}
+
 std::string writeBenchFiles(const BenchRoot& root, const PrepareOptions& options) {
   std::string faults;
   for (const std::string& word : options.faults) faults += word + '\n';
@@ -315,6 +342,7 @@ PrepareResult prepareRoot(const PrepareOptions& options) {
   if (err.empty()) err = makeDevices(root);
   if (err.empty()) linkFonts(root, result.warnings);
   if (err.empty()) err = installStandins(root, options.standin, result.warnings);
+  if (err.empty()) err = makeSoundDevices(root, result.warnings);
   if (err.empty()) err = writeBenchFiles(root, options);
   if (!err.empty()) {
     result.error = err;
@@ -322,6 +350,37 @@ PrepareResult prepareRoot(const PrepareOptions& options) {
   }
   result.root = root;
   return result;
+}
+
+std::string soundConfigurationText(const BenchRoot& root, std::string_view pluginPath) {
+  // The library's strings are double-quoted; a path with a quote or a backslash in it
+  // would need escapes, and a root has neither.
+  const auto quoted = [](const fs::path& path) { return "\"" + path.string() + "\""; };
+  std::string text =
+      "# The bench's sound devices (written by the root's preparation).\n"
+      "pcm_type.corvid_bench {\n"
+      "  lib " + quoted(fs::path(pluginPath)) + "\n"
+      "}\n";
+  const struct {
+    std::string_view name;
+    std::string_view what;
+    fs::path dir;
+  } devices[] = {
+      {kRxAudioDevice, "capture: the transceiver's receive audio", root.rxAudioDir()},
+      {kTxAudioDevice, "playback: to the transceiver's audio input", root.txAudioDir()},
+  };
+  for (const auto& device : devices) {
+    text += "pcm." + std::string(device.name) + " {\n" +
+            "  type corvid_bench\n"
+            "  dir " + quoted(device.dir) + "\n" +
+            "  hint.description \"" + std::string(device.what) + "\"\n"
+            "}\n";
+  }
+  return text;
+}
+
+std::string_view benchSoundPlugin() {
+  return CORVID_BENCH_PCM_PLUGIN;
 }
 
 std::optional<std::string> readWholeFile(const fs::path& path) {

@@ -9,6 +9,13 @@
 // device files (blank screen, every key released, an empty service keyboard FIFO), the
 // stand-ins, the calls log (emptied), the faults file and the stand-in answers.
 //
+// The sound devices (the USB sound card beside the transceiver): DIR/etc/asound.conf,
+// the unit's sound configuration, defines the capture device kRxAudioDevice and the
+// playback device kTxAudioDevice, both of the bench's sound plugin (sim/bench_pcm_plugin.cpp,
+// which describes their files). Each preparation renews the configuration, empties the
+// fault files, writes the default capture signal and removes the recordings, so that
+// every run starts a time axis of its own.
+//
 // DIR/bench/ belongs to the bench: "bench-root" marks the folder as a bench root (no
 // other non-empty folder is ever prepared, so a mistyped --dir cannot litter a home
 // folder), "bin/corvid-standin" is the stand-ins' own copy (it finds the root from its
@@ -55,6 +62,12 @@ inline constexpr std::string_view kFactoryInterfaces =
     "gateway 192.168.1.1\n"
     "dns-nameservers 192.168.1.1\n";
 
+// The sound devices' names, as the settings' AudioIn and AudioOut give them.
+inline constexpr std::string_view kRxAudioDevice = "bench_rx_audio";
+inline constexpr std::string_view kTxAudioDevice = "bench_tx_audio";
+// What capture plays until a test writes another signal.
+inline constexpr std::string_view kDefaultCaptureSignal = "tone 1000 -12";
+
 class BenchRoot {
  public:
   // dir must be absolute.
@@ -80,6 +93,18 @@ class BenchRoot {
   fs::path serviceKeyboard() const {
     return dir_ / "dev/input/by-id/usb-Corvid_Bench_Keyboard-event-kbd";
   }
+
+  // The sound devices: the configuration, and the folder of each device with its files.
+  fs::path soundConfiguration() const { return dir_ / "etc/asound.conf"; }
+  fs::path rxAudioDir() const { return dir_ / "bench/audio/rx"; }
+  fs::path txAudioDir() const { return dir_ / "bench/audio/tx"; }
+  fs::path captureSignalFile() const { return rxAudioDir() / "capture-signal"; }
+  fs::path rxAudioFaultFile() const { return rxAudioDir() / "fault"; }
+  fs::path txAudioFaultFile() const { return txAudioDir() / "fault"; }
+  fs::path captureWav() const { return rxAudioDir() / "capture.wav"; }
+  fs::path playbackWav() const { return txAudioDir() / "playback.wav"; }
+  // The time of a recording's sample 0 (CLOCK_MONOTONIC nanoseconds, as text).
+  static fs::path timeAxisFile(const fs::path& wav) { return wav.string() + ".t0"; }
 
   // "/opt/set/setup.txt" -> DIR/opt/set/setup.txt; a relative path is taken as if
   // it were absolute.
@@ -115,6 +140,12 @@ struct PrepareResult {
 };
 
 PrepareResult prepareRoot(const PrepareOptions& options);
+
+// The root's sound configuration: the plugin's type (its module at pluginPath) and the two
+// devices in the root's folders.
+std::string soundConfigurationText(const BenchRoot& root, std::string_view pluginPath);
+// The plugin module this build made.
+std::string_view benchSoundPlugin();
 
 // The whole content of a file; empty when it cannot be read.
 std::optional<std::string> readWholeFile(const fs::path& path);
