@@ -33,8 +33,13 @@ constexpr int kOpenPauseMs = 100;
 constexpr unsigned long kPlaybackUnitFrames = kPeriodFrames * 2 * (16 / 8);
 constexpr int kWaitMs = 10;
 
-bool readWanted(const Works& works) { return works.set.text.flag(Slot::EnableRead) == '1'; }
-bool writeWanted(const Works& works) { return works.set.text.flag(Slot::EnableWrite) == '1'; }
+// Each thread runs while its flag is '1' and the controller runs (its shutdown joins them).
+bool readWanted(const Works& works) {
+  return works.core.running.load() != 0 && works.set.text.flag(Slot::EnableRead) == '1';
+}
+bool writeWanted(const Works& works) {
+  return works.core.running.load() != 0 && works.set.text.flag(Slot::EnableWrite) == '1';
+}
 bool clientReady(const Works& works) { return works.remote.wsClientReady.load() == 1; }
 
 // Sleeps ms in steps of 10 ms, cut short when keepWaiting says so.
