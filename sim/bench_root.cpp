@@ -353,14 +353,17 @@ PrepareResult prepareRoot(const PrepareOptions& options) {
 }
 
 std::string soundConfigurationText(const BenchRoot& root, std::string_view pluginPath) {
-  // The library's strings are double-quoted; a path with a quote or a backslash in it
-  // would need escapes, and a root has neither.
-  const auto quoted = [](const fs::path& path) { return "\"" + path.string() + "\""; };
-  std::string text =
-      "# The bench's sound devices (written by the root's preparation).\n"
-      "pcm_type.corvid_bench {\n"
-      "  lib " + quoted(fs::path(pluginPath)) + "\n"
-      "}\n";
+  // The library's strings: double-quoted, a quote or a backslash escaped by a backslash.
+  const auto quoted = [](const fs::path& path) {
+    std::string out = "\"";
+    for (const char c : path.string()) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    return out + "\"";
+  };
+  std::string text = "# The bench's sound devices (written by the root's preparation).\n";
+  text += "pcm_type.corvid_bench {\n  lib " + quoted(fs::path(pluginPath)) + "\n}\n";
   const struct {
     std::string_view name;
     std::string_view what;
@@ -370,11 +373,9 @@ std::string soundConfigurationText(const BenchRoot& root, std::string_view plugi
       {kTxAudioDevice, "playback: to the transceiver's audio input", root.txAudioDir()},
   };
   for (const auto& device : devices) {
-    text += "pcm." + std::string(device.name) + " {\n" +
-            "  type corvid_bench\n"
-            "  dir " + quoted(device.dir) + "\n" +
-            "  hint.description \"" + std::string(device.what) + "\"\n"
-            "}\n";
+    text += "pcm." + std::string(device.name) + " {\n  type corvid_bench\n";
+    text += "  dir " + quoted(device.dir) + "\n";
+    text += "  hint.description \"" + std::string(device.what) + "\"\n}\n";
   }
   return text;
 }

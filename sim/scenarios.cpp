@@ -180,7 +180,10 @@ std::string setRemoteOperation(const BenchRoot& root, uint16_t tcpPort,
         {"WebSocket", "1"},
         {"EnableCAT", "1"},
         {"TcpPort", port},
-        {"Passphrase", passphrase}}) {
+        {"Passphrase", passphrase},
+        // The sound card beside the transceiver: the bench's devices, not the factory hw:1.
+        {"AudioIn", kRxAudioDevice},
+        {"AudioOut", kTxAudioDevice}}) {
     text = withSetupValue(text, key, value);
   }
   // Replaced whole, as the controller replaces its files.

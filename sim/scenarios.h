@@ -10,10 +10,10 @@
 //
 // A scenario in remote operation has the bench write the settings of it into the root
 // before the start (setRemoteOperation): remote operation, the server on a free port with
-// the bench's passphrase, the CAT link, and the banks on the EXT IO interface ("!Pex"),
-// which remote operation needs. They stay in the root's setup.txt like any setting the
-// operator changes: a later run of another scenario on the same root is in remote
-// operation too, until --fresh or the menu's local/remote item.
+// the bench's passphrase, the CAT link, the bench's sound devices, and the banks on the
+// EXT IO interface ("!Pex"), which remote operation needs. They stay in the root's
+// setup.txt like any setting the operator changes: a later run of another scenario on the
+// same root is in remote operation too, until --fresh or the menu's local/remote item.
 #pragma once
 
 #include <chrono>
@@ -49,8 +49,9 @@ std::span<const Scenario> scenarios();
 const Scenario* findScenario(std::string_view name);
 
 // Writes remote operation into the root's setup.txt ("LocalRemote" 1, "WebSocket" 1,
-// "EnableCAT" 1, "TcpPort" tcpPort, "Passphrase" passphrase; a missing file gets just
-// these keys, the controller fills in the rest) and sets every bank's interface to EXT IO.
+// "EnableCAT" 1, "TcpPort" tcpPort, "Passphrase" passphrase, "AudioIn" and "AudioOut" the
+// bench's sound devices; a missing file gets just these keys, the controller fills in the
+// rest) and sets every bank's interface to EXT IO.
 // Empty, or what went wrong.
 std::string setRemoteOperation(const BenchRoot& root, uint16_t tcpPort,
                                std::string_view passphrase);

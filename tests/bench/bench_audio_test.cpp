@@ -17,6 +17,8 @@
 #include "platform/pcm.h"
 #include "platform/root.h"
 #include "sim/bench_root.h"
+#include "sim/root_settings.h"
+#include "sim/scenarios.h"
 #include "tests/bench/bench_harness.h"
 #include "tests/bench/wav_file.h"
 
@@ -186,6 +188,10 @@ TEST_F(BenchAudioTest, TheRootsConfigurationNamesTheDevices) {
   EXPECT_NE(text->find("lib \"" + std::string(benchSoundPlugin()) + "\""), std::string::npos);
   EXPECT_NE(text->find("dir \"" + root().rxAudioDir().string() + "\""), std::string::npos);
   EXPECT_EQ(readWholeFile(root().captureSignalFile()), std::string(kDefaultCaptureSignal) + "\n");
+  // Remote operation, where the sound card is used, names the bench's devices.
+  ASSERT_EQ(setRemoteOperation(root(), 6666, kBenchPassphrase), "");
+  EXPECT_EQ(rootSetting(root(), "AudioIn"), std::string(kRxAudioDevice));
+  EXPECT_EQ(rootSetting(root(), "AudioOut"), std::string(kTxAudioDevice));
   // Outside the root the names mean nothing.
   platform::setRoot("");
   EXPECT_EQ(PcmStream::openDevice(kRxAudioDevice, PcmDirection::capture).error(), -ENOENT);

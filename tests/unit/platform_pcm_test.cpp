@@ -179,7 +179,7 @@ TEST_F(PcmTest, AnUnknownDeviceFailsAfterEveryTry) {
   testing::InstantSleep sleeps;
   int tries = 0;
   auto stream = PcmStream::openDevice("corvid_no_such_device", PcmDirection::capture,
-                                {.tries = 4, .pauseMs = 100}, {}, &tries);
+                                      {.tries = 4, .pauseMs = 100}, {}, &tries);
   ASSERT_FALSE(stream.ok());
   EXPECT_EQ(stream.error(), -ENOENT);
   EXPECT_STREQ(platform::pcmErrorText(stream.error()), std::strerror(ENOENT));
@@ -192,9 +192,39 @@ TEST_F(PcmTest, AnUnknownDeviceFailsAfterEveryTry) {
   EXPECT_EQ(outside.error(), -ENOENT);
   EXPECT_EQ(tries, 1);
   // A text that does not parse is refused before any try.
-  auto garbled = PcmStream::openDevice("x", PcmDirection::playback, {.tries = 3}, "pcm.x { type", &tries);
+  auto garbled =
+      PcmStream::openDevice("x", PcmDirection::playback, {.tries = 3}, "pcm.x { type", &tries);
   EXPECT_LT(garbled.error(), 0);
   EXPECT_EQ(tries, 0);
+}
+
+// Under a root (the bench) the unit's /etc/asound.conf is the root's, read on top of the
+// system's configuration; without a root, or without the file, only the system's.
+TEST_F(PcmTest, UnderARootItsSoundConfigurationAddsNames) {
+  {
+    testing::TempRoot root;
+    EXPECT_EQ(PcmStream::openDevice("corvid_root_null", PcmDirection::capture).error(), -ENOENT)
+        << "no file under the root";
+    fs::create_directories(root.path("/etc"));
+    root.write("/etc/asound.conf", "pcm.corvid_root_null { type null }\n");
+    for (const PcmDirection direction : {PcmDirection::capture, PcmDirection::playback}) {
+      auto ours = PcmStream::openDevice("corvid_root_null", direction);
+      EXPECT_TRUE(ours.ok()) << platform::pcmErrorText(ours.error());
+      auto system = PcmStream::openDevice("null", direction);
+      EXPECT_TRUE(system.ok()) << "the system's names stay: "
+                               << platform::pcmErrorText(system.error());
+    }
+    // A configuration text still defines the only names there are.
+    EXPECT_EQ(PcmStream::openDevice("corvid_root_null", PcmDirection::playback, {},
+                                    "pcm.other { type null }")
+                  .error(),
+              -ENOENT);
+    // A file that does not parse fails every open, as a broken /etc/asound.conf does.
+    root.write("/etc/asound.conf", "pcm.corvid_root_null { type");
+    EXPECT_LT(PcmStream::openDevice("null", PcmDirection::playback).error(), 0);
+  }
+  EXPECT_EQ(PcmStream::openDevice("corvid_root_null", PcmDirection::playback).error(), -ENOENT)
+      << "no root";
 }
 
 TEST_F(PcmTest, RefusedParametersNameTheirStep) {
