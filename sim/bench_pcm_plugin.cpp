@@ -534,10 +534,11 @@ class Recording {
   // header's sizes. A write that fails (a full disk) only loses the recording.
   void write(uint64_t at, const uint8_t* data, size_t frames) {
     if (!fd_.valid() || frames == 0) return;
-    const uint64_t frameBytes = channels_ * kSampleBytes;
+    const size_t frameBytes = channels_ * kSampleBytes;
+    const size_t bytes = frames * frameBytes;  // one transfer: within the buffer
+    if (at > kMaxWavDataBytes / frameBytes) return;
     const uint64_t offset = at * frameBytes;
-    const uint64_t bytes = frames * frameBytes;
-    if (offset > kMaxWavDataBytes || bytes > kMaxWavDataBytes - offset) return;
+    if (bytes > kMaxWavDataBytes - offset) return;
     if (!writeAll(fd_.get(), data, bytes, static_cast<off_t>(kWavHeaderBytes + offset))) return;
     if (offset + bytes > dataBytes_) {
       dataBytes_ = offset + bytes;
@@ -727,7 +728,7 @@ class BenchPcm {
     const uint64_t appl = applFrames();
     if (playback_) {
       for (snd_pcm_uframes_t i = 0; i < size; ++i) {
-        uint8_t* to = &shadow_[((appl + i) % bufferFrames_) * frameBytes_];
+        uint8_t* to = &shadow_[static_cast<size_t>((appl + i) % bufferFrames_) * frameBytes_];
         for (unsigned c = 0; c < channels_; ++c) {
           std::memcpy(to + c * kSampleBytes, sampleIn(areas[c], offset + i), kSampleBytes);
         }
@@ -792,7 +793,8 @@ class BenchPcm {
     const uint64_t appl = applFrames();
     if (!running_) {
       // Prepared: playback can take a buffer, capture has nothing yet.
-      const uint64_t avail = playback_ ? bufferFrames_ - std::min(appl, bufferFrames_) : 0;
+      const uint64_t avail =
+          playback_ ? bufferFrames_ - std::min<uint64_t>(appl, bufferFrames_) : 0;
       if (avail >= availMin_) {
         armNow();
         return ready;
@@ -884,8 +886,8 @@ class BenchPcm {
   // Playback: the frames from hw_ to 'to' have been played; into the recording.
   void recordPlayed(uint64_t to) {
     while (hw_ < to) {
-      const uint64_t slot = hw_ % bufferFrames_;
-      const uint64_t frames = std::min(to - hw_, bufferFrames_ - slot);
+      const auto slot = static_cast<size_t>(hw_ % bufferFrames_);
+      const auto frames = static_cast<size_t>(std::min<uint64_t>(to - hw_, bufferFrames_ - slot));
       recording_.write(static_cast<uint64_t>(base_) + hw_, &shadow_[slot * frameBytes_], frames);
       hw_ += frames;
     }
@@ -923,8 +925,8 @@ class BenchPcm {
   Fd timer_;
 
   unsigned channels_ = 0;
-  uint64_t frameBytes_ = 0;
-  uint64_t bufferFrames_ = 1;
+  size_t frameBytes_ = 0;
+  size_t bufferFrames_ = 1;  // the library's buffer, at most 65536 frames
   uint64_t availMin_ = 1;
   // The library's wrap of its positions; set with the software parameters.
   uint64_t boundary_ = uint64_t{1} << 30;
