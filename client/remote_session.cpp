@@ -108,6 +108,9 @@ class Session {
   void writeSpectrum(bool atExit);
   bool timeIsUp(Clock::time_point now) const;
   void summary();
+  std::string openAudio();
+  void sendAudio(Clock::time_point now);
+  int readSliceMs(Clock::time_point now) const;
 
   const ClientOptions& options_;
   ClientStreams io_;
@@ -142,9 +145,64 @@ class Session {
   uint64_t bad_ = 0;
   std::optional<double> roundTripMs_;
   int brokenExit_ = -1;
+
+  std::optional<AudioReceiver> heard_;
+  std::optional<AudioSender> spoken_;
+  bool audioConfigured_ = false;
+  bool audioEchoed_ = false;
 };
 
+std::string Session::openAudio() {
+  if (!options_.audioOutPath.empty()) {
+    heard_.emplace();
+    if (std::string error = heard_->open(options_.audioOutPath, options_.audio); !error.empty()) {
+      return "--audio-out: " + error;
+    }
+  }
+  if (!options_.audioInPath.empty()) {
+    spoken_.emplace();
+    if (std::string error = spoken_->open(options_.audioInPath, options_.audio,
+                                          !options_.audioInOnce, options_.audioJitterMs);
+        !error.empty()) {
+      return "--audio-in: " + error;
+    }
+  }
+  return {};
+}
+
+// Once logged in: the audio configuration, then the client's audio chunk by chunk.
+void Session::sendAudio(Clock::time_point now) {
+  if (!options_.wantsAudio()) return;
+  if (!audioConfigured_) {
+    const auto frame = binaryFrame("CF", configurationData(options_.audio));
+    if (!frame || !send("CF", *frame, frame->size() - 4)) {
+      brokenExit_ = fail(ExitCode::connectionLost, "connection lost");
+      return;
+    }
+    audioConfigured_ = true;
+    if (spoken_) spoken_->start(now);
+  }
+  if (!spoken_) return;
+  while (auto frame = spoken_->nextDue(now)) {
+    if (!send("SO", *frame, frame->size() - 6)) {
+      brokenExit_ = fail(ExitCode::connectionLost, "connection lost");
+      return;
+    }
+  }
+}
+
+// The socket is read in slices short enough for the next audio chunk to leave on time.
+int Session::readSliceMs(Clock::time_point now) const {
+  if (!spoken_ || !audioConfigured_ || spoken_->finished()) return kReadSliceMs;
+  const auto wait = std::chrono::duration_cast<milliseconds>(spoken_->nextDueTime() - now).count();
+  return static_cast<int>(std::clamp<int64_t>(wait, 0, kReadSliceMs));
+}
+
 int Session::run() {
+  if (std::string error = openAudio(); !error.empty()) {
+    io_.err << "corvid-remote: " << error << "\n" << std::flush;
+    return code(ExitCode::usage);
+  }
   const int result = connectAndLogIn();
   if (result >= 0) return result;
   return loop();
@@ -181,6 +239,11 @@ void Session::summary() {
   } else {
     line += " rtt-ms=none";
   }
+  if (heard_) {
+    line += " audio-heard=" + std::to_string(heard_->chunks()) +
+            " audio-decode-errors=" + std::to_string(heard_->errors());
+  }
+  if (spoken_) line += " audio-sent=" + std::to_string(spoken_->sent());
   io_.out << line << "\n";
 }
 
@@ -266,10 +329,12 @@ int Session::loop() {
       if (brokenExit_ >= 0) return brokenExit_;
       if (options_.cat) relayCat(now);
       if (brokenExit_ >= 0) return brokenExit_;
+      sendAudio(now);
+      if (brokenExit_ >= 0) return brokenExit_;
     }
 
     std::array<uint8_t, 4096> buffer{};
-    const long n = socket_.read(buffer, kReadSliceMs);
+    const long n = socket_.read(buffer, loggedIn_ ? readSliceMs(now) : kReadSliceMs);
     now = Clock::now();
     if (n < 0) {
       if (!loggedIn_) {
@@ -363,7 +428,10 @@ void Session::handle(const ServerFrame& frame, Clock::time_point now) {
       io_.err << text;
     }
   }
-  // "SO" (audio) and "CF" (the echo of an audio configuration) are only counted.
+  // Audio that left before the server took our configuration is in its old coding: it
+  // is heard only from the echo of the "CF" on.
+  if (tag == "CF") audioEchoed_ = true;
+  if (tag == "SO" && heard_ && audioEchoed_) heard_->take(frame.data);
 }
 
 void Session::sendDue(Clock::time_point now) {
@@ -471,6 +539,14 @@ std::string usageText() {
          "  --stats           at exit, print \"frames ST=.. SP=.. ... bad=..\" (also\n"
          "                    --count-frames)\n"
          "  --verbose         log every frame sent and received on standard error\n"
+         "  --audio-out FILE  write the amplifier's receive audio to a 48 kHz stereo WAV\n"
+         "                    (FILE.t0: CLOCK_MONOTONIC ns of its sample 0)\n"
+         "  --audio-in FILE   send a 48 kHz 16-bit WAV (mono or stereo) as the client's\n"
+         "                    audio, looped (--audio-in-once: once), paced in real time;\n"
+         "                    --audio-jitter MS delays each chunk by 0..MS ms\n"
+         "  --bitrate N       Opus bitrate of the audio both ways, 0 for raw (30000)\n"
+         "  --chunk-us N      audio chunk, 2500, 5000, 10000 or 20000 us (10000)\n"
+         "  --buffer-chunks N the amplifier's playback pre-buffer in chunks (10)\n"
          "exit status: 0 done, 1 usage or local file, 2 no connection, 3 password refused,\n"
          "  4 connection lost, 5 handshake failed, 6 undecodable frame stream\n";
 }
@@ -515,6 +591,35 @@ ParsedArguments parseArguments(std::span<const std::string> arguments) {
     } else if (argument == "--for") {
       if (!value(text) || !parseNumber(text, options.forSeconds) || !(options.forSeconds > 0)) {
         return failWith("--for needs a number of seconds above 0");
+      }
+    } else if (argument == "--audio-out") {
+      if (!value(options.audioOutPath)) return failWith("--audio-out needs a file name");
+    } else if (argument == "--audio-in") {
+      if (!value(options.audioInPath)) return failWith("--audio-in needs a file name");
+    } else if (argument == "--audio-in-once") {
+      options.audioInOnce = true;
+    } else if (argument == "--audio-jitter") {
+      if (!value(text) || !parseNumber(text, options.audioJitterMs) || options.audioJitterMs < 0 ||
+          options.audioJitterMs > 1000) {
+        return failWith("--audio-jitter needs milliseconds from 0 to 1000");
+      }
+    } else if (argument == "--bitrate") {
+      if (!value(text) || !parseNumber(text, options.audio.bitrate) ||
+          (options.audio.bitrate != 0 &&
+           (options.audio.bitrate < 500 || options.audio.bitrate > 512000))) {
+        return failWith("--bitrate needs 0 (raw audio) or 500 to 512000 bits a second");
+      }
+    } else if (argument == "--chunk-us") {
+      if (!value(text) || !parseNumber(text, options.audio.chunkUs) ||
+          (options.audio.chunkUs != 2500 && options.audio.chunkUs != 5000 &&
+           options.audio.chunkUs != 10000 && options.audio.chunkUs != 20000)) {
+        return failWith("--chunk-us needs 2500, 5000, 10000 or 20000 (the Opus frame lengths)");
+      }
+    } else if (argument == "--buffer-chunks") {
+      if (!value(text) || !parseNumber(text, options.audio.bufferChunks) ||
+          options.audio.bufferChunks < 1 || options.audio.bufferChunks > 99) {
+        // The amplifier's ring holds 200 chunks: twice the pre-buffer must fit in it.
+        return failWith("--buffer-chunks needs a number of chunks from 1 to 99");
       }
     } else if (argument == "--stats" || argument == "--count-frames") {
       options.stats = true;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client/client_audio.h"
 #include "client/remote_protocol.h"
 
 namespace corvid::client {
@@ -38,6 +39,14 @@ struct ClientOptions {
   double forSeconds = 0;  // 0: no limit
   bool stats = false;
   bool verbose = false;
+  // Audio: the amplifier's receive audio into a WAV file, a WAV file as the client's
+  // audio, and the "CF" sent after the login when either is asked for.
+  std::string audioOutPath;
+  std::string audioInPath;
+  bool audioInOnce = false;
+  int audioJitterMs = 0;
+  AudioConfig audio;
+  bool wantsAudio() const { return !audioOutPath.empty() || !audioInPath.empty(); }
 };
 
 struct ParsedArguments {

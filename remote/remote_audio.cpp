@@ -40,7 +40,9 @@ bool readWanted(const Works& works) {
 bool writeWanted(const Works& works) {
   return works.core.running.load() != 0 && works.set.text.flag(Slot::EnableWrite) == '1';
 }
-bool clientReady(const Works& works) { return works.remote.wsClientReady.load() == 1; }
+bool clientReady(const Works& works) {
+  return works.remote.wsClientReady.load() == 1;
+}
 
 // Sleeps ms in steps of 10 ms, cut short when keepWaiting says so.
 template <typename Pred>
@@ -63,7 +65,9 @@ std::array<uint8_t, kPeriodBytes> takePeriod(RemoteState& remote, int period, bo
   return out;
 }
 
-void clearPeriod(RemoteState& remote, int period) { takePeriod(remote, period, true); }
+void clearPeriod(RemoteState& remote, int period) {
+  takePeriod(remote, period, true);
+}
 
 // The read position after a period was written, with the fill check at each wrap.
 void advanceReadPosition(Works& works, int slot) {
@@ -227,8 +231,8 @@ void th_leggi(Works& works) {
 
   PcmStream stream;
   int tries = 0;
-  auto opened = PcmStream::openDevice(name, PcmDirection::capture, {kOpenTries, kOpenPauseMs}, {},
-                                      &tries);
+  auto opened =
+      PcmStream::openDevice(name, PcmDirection::capture, {kOpenTries, kOpenPauseMs}, {}, &tries);
   if (!opened.ok()) {
     logError("cannot open capture audio device '%s' (%s) after %d/10\"", name.c_str(),
              pcmErrorText(opened.error()), tries);
@@ -284,8 +288,8 @@ void th_leggi(Works& works) {
       ExitAUDIOread(works, stream);
       return;
     }
-    sendChunk(works, std::span<const uint8_t>(chunk).first(static_cast<size_t>(got) *
-                                                          stream.frameBytes()),
+    sendChunk(works,
+              std::span<const uint8_t>(chunk).first(static_cast<size_t>(got) * stream.frameBytes()),
               wanted.channels, samples);
   }
   if (const int rc = stream.drop(); rc < 0) {
@@ -489,8 +493,8 @@ Pass playForOneClient(Works& works) {
   logInfo("th_scrivi output audio interface to be stopped");
   // A stream in an xrun has nothing left to play: it is dropped, not drained.
   const platform::PcmState state = stream.state();
-  const bool idle = !played || state == platform::PcmState::xrun ||
-                    state == platform::PcmState::prepared;
+  const bool idle =
+      !played || state == platform::PcmState::xrun || state == platform::PcmState::prepared;
   if (const int rc = idle ? stream.drop() : stream.drain(); rc < 0) {
     logError("th_scrivi cannot drain playback pcm handler (%s)", pcmErrorText(rc));
     ExitAUDIOwrite(works, stream);

@@ -7,8 +7,8 @@
 // signal-driven notification: a signal handler may not write to the device or log.
 #pragma once
 
-#include <span>
 #include <cstdint>
+#include <span>
 
 namespace corvid {
 

@@ -1,6 +1,8 @@
 // The playback callback against a device written here: what it writes from the ring and
 // in which order, the silence before the pre-buffer is full, the fill check at each wrap
 // of the read position, and the underrun and write-error paths.
+#include "remote/remote_audio.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -11,7 +13,6 @@
 
 #include "core/settings.h"
 #include "core/works.h"
-#include "remote/remote_audio.h"
 #include "tests/unit/test_support.h"
 
 namespace corvid {
@@ -118,7 +119,7 @@ TEST_F(PlaybackCallback, FillCheckAtTheWrap) {
       {10, 5, 0, 5, nullptr},
       {10, 4, 0, 10, "sound exausted"},
       {10, 0, 0, 10, "sound exausted"},
-      {10, 12, 1, 10, nullptr},  // a restart asked for by a "CF"
+      {10, 12, 1, 10, nullptr},            // a restart asked for by a "CF"
       {6, 12, 1, 6, "too much sound 12"},  // a "CF" that changed bufferChunks to 6
       {6, 11, 0, 11, nullptr},
       {3, 1, 0, 1, nullptr},  // 3 / 2 is 1: a writer at 1 is not yet exhausted

@@ -1,0 +1,302 @@
+// Remote audio of the real controller on the bench's sound devices, heard and spoken by
+// corvid-remote run as the program it is: the transceiver's tone captured by the bench
+// device arrives in the client's WAV at its frequency, Opus-coded and raw; the client's
+// tone is played into the bench device's recording; a client that leaves and comes back
+// is played again by the same playback thread; at the end the capture closes quietly.
+//
+// One start of the controller in remote operation serves every check.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/cat_port_sim.h"
+#include "sim/child_process.h"
+#include "sim/extio_sim.h"
+#include "sim/scenarios.h"
+#include "sim/service_keyboard.h"
+#include "sim/station.h"
+#include "tests/bench/bench_harness.h"
+#include "tests/bench/wav_file.h"
+
+namespace corvid::bench::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPassword = "bench-pass";
+constexpr unsigned kRate = 48000;
+
+struct Finished {
+  std::optional<ExitStatus> status;  // empty: it had to be stopped
+  std::string err;
+};
+
+// corvid-remote with these words after its address; stopped after the time.
+Finished runRemote(uint16_t port, std::vector<std::string> words, const fs::path& dir,
+                   std::chrono::seconds limit = 30s) {
+  ChildOptions options;
+  options.argv = emulatorWords();
+  options.argv.push_back(CORVID_REMOTE_BINARY);
+  options.argv.push_back("127.0.0.1:" + std::to_string(port));
+  options.argv.push_back("--password");
+  options.argv.push_back(kPassword);
+  options.argv.insert(options.argv.end(), words.begin(), words.end());
+  options.stdoutFile = dir / "remote-stdout.txt";
+  std::string error;
+  std::optional<ChildProcess> child = ChildProcess::start(options, error);
+  Finished f;
+  if (!child) {
+    f.err = error;
+    return f;
+  }
+  const int fd = child->stderrFd();
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  auto drain = [&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) f.err.append(buffer, n);
+  };
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (child->running() && std::chrono::steady_clock::now() < until) {
+    drain();
+    std::this_thread::sleep_for(50ms);
+  }
+  if (child->running()) {
+    child->stop();
+  } else {
+    f.status = child->poll();
+  }
+  drain();
+  return f;
+}
+
+int64_t monotonicNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// The CLOCK_MONOTONIC time of a recording's sample 0; -1 when missing.
+int64_t timeAxisOf(const fs::path& wav) {
+  std::ifstream in(wav.string() + ".t0");
+  long long ns = -1;
+  in >> ns;
+  return in ? static_cast<int64_t>(ns) : -1;
+}
+
+// The longest run of channel 0 from `from` on without a gap (20 or more samples in a row
+// below the threshold: a dropout, or silence before and after), and the peak in it.
+struct Loud {
+  std::vector<double> samples;
+  double peak = 0;
+  int gaps = 0;  // gaps between loud runs
+};
+Loud loudPart(const WavFile& wav, size_t from = 0, double threshold = 1000) {
+  Loud loud;
+  std::vector<double> runSamples;
+  size_t quiet = 0;
+  int runs = 0;
+  // Pieces shorter than 10 ms (a codec's first samples) do not count.
+  const auto endRun = [&] {
+    if (runSamples.size() < kRate / 100) {
+      runSamples.clear();
+      return;
+    }
+    ++runs;
+    runSamples.resize(runSamples.size() - std::min(quiet, runSamples.size()));
+    if (runSamples.size() > loud.samples.size()) loud.samples = runSamples;
+    runSamples.clear();
+  };
+  for (size_t f = from; f < wav.frames(); ++f) {
+    const double v = wav.at(f, 0);
+    quiet = std::abs(v) < threshold ? quiet + 1 : 0;
+    if (quiet >= 20) {
+      endRun();
+      continue;
+    }
+    runSamples.push_back(v);
+  }
+  quiet = 0;
+  endRun();
+  loud.gaps = std::max(0, runs - 1);
+  for (const double v : loud.samples) loud.peak = std::max(loud.peak, std::abs(v));
+  return loud;
+}
+
+// The frequency from rising zero crossings over the samples, the first and last 10 %
+// left out (fades and codec start-up); 0 when there is too little.
+double frequencyOf(const std::vector<double>& samples) {
+  const size_t from = samples.size() / 10;
+  const size_t to = samples.size() - samples.size() / 10;
+  if (to < from + kRate / 10) return 0;
+  std::optional<double> first;
+  double last = 0;
+  int crossings = 0;
+  for (size_t i = from + 1; i < to; ++i) {
+    if (samples[i - 1] < 0 && samples[i] >= 0) {
+      // The crossing between the two samples, interpolated.
+      const double at = static_cast<double>(i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
+      if (!first) {
+        first = at;
+      } else {
+        ++crossings;
+      }
+      last = at;
+    }
+  }
+  if (!first || crossings < 10) return 0;
+  return crossings * kRate / (last - *first);
+}
+
+// A stereo tone of the seconds at -12 dBFS.
+void writeTone(const fs::path& path, double hz, double seconds) {
+  const size_t frames = static_cast<size_t>(seconds * kRate);
+  std::vector<int16_t> samples(frames * 2);
+  for (size_t f = 0; f < frames; ++f) {
+    const auto v = static_cast<int16_t>(
+        std::lround(8192 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kRate)));
+    samples[2 * f] = v;
+    samples[2 * f + 1] = v;
+  }
+  ASSERT_TRUE(writeWavFile(path, 2, kRate, samples));
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(RemoteAudioBench, ToneBothWaysRawAndOpusAndAClientThatComesBack) {
+  MicroRun bench;
+  CorvidRun& run = bench.corvid();
+  ASSERT_TRUE(run.prepared());
+  run.writeFile("/opt/set/setup.txt", goldenSetup());
+  const uint16_t port = freeTcpPort();
+  ASSERT_NE(port, 0);
+  ASSERT_EQ(setRemoteOperation(run.root(), port, kPassword), "");
+  auto station = std::make_shared<Station>();
+  ExtIoSimulator extIo({.root = run.root().dir(),
+                        .port = "/dev/VORNSER",
+                        .watchFaultsFile = false,
+                        .cycleMs = 100,
+                        .station = station});
+  CatPortSimulator cat({.root = run.root().dir(),
+                        .port = "/dev/ttyUSB0",
+                        .silentPort = {},
+                        .watchFaultsFile = false,
+                        .station = station});
+  std::string error;
+  ASSERT_TRUE(extIo.start(error)) << error;
+  ASSERT_TRUE(cat.start(error)) << error;
+  ASSERT_TRUE(bench.start());
+  ASSERT_TRUE(run.waitForLog("Listening on port " + std::to_string(port), 60s)) << run.log();
+  ASSERT_TRUE(run.waitForLog("capture audio interface bench_rx_audio opened", 30s)) << run.log();
+  ASSERT_TRUE(run.waitForLog("capture audio interface prepared", 10s)) << run.log();
+  ASSERT_TRUE(run.waitForLog("output audio interface bench_tx_audio opened", 30s)) << run.log();
+  ASSERT_TRUE(run.waitForLog("th_scrivi playback sw_params freed", 10s)) << run.log();
+  const fs::path dir = run.root().dir();
+
+  // The bench's capture plays its default tone, 1000 Hz at -12 dBFS.
+  for (const auto& [bitrate, name] :
+       {std::pair<const char*, const char*>{"30000", "Opus at 30 kb/s"}, {"0", "raw"}}) {
+    SCOPED_TRACE(std::string("the transceiver's tone to the client, ") + name);
+    const fs::path out = dir / (std::string("heard-") + bitrate + ".wav");
+    const Finished f =
+        runRemote(port, {"--for", "4", "--bitrate", bitrate, "--audio-out", out.string()}, dir);
+    ASSERT_TRUE(f.status) << f.err;
+    EXPECT_EQ(f.status->shellStatus(), 0) << f.err;
+    const std::optional<WavFile> wav = readWavFile(out);
+    ASSERT_TRUE(wav) << out;
+    EXPECT_EQ(wav->channels, 2u);
+    EXPECT_EQ(wav->rate, kRate);
+    EXPECT_GE(wav->frames(), 2 * kRate) << "4 s of a session, at least 2 s of sound";
+    const Loud loud = loudPart(*wav);
+    EXPECT_EQ(loud.gaps, 0) << "the transceiver's audio without a dropout";
+    EXPECT_NEAR(frequencyOf(loud.samples), 1000, 10);
+    if (std::string(bitrate) == "0") {
+      EXPECT_NEAR(loud.peak, 8231, 10) << "-12 dBFS, sample for sample";
+    } else {
+      // The codec keeps the level to within a few dB at this bitrate.
+      EXPECT_GT(loud.peak, 8231 * 0.6);
+      EXPECT_LT(loud.peak, 8231 * 1.6);
+    }
+    EXPECT_TRUE(run.waitForLog("TCP closed", 5s));
+  }
+
+  // The client's tone into the transceiver's audio input, twice: the second client finds
+  // the playback thread that served the first one open again.
+  const fs::path played = run.root().playbackWav();
+  for (const double hz : {1500.0, 700.0}) {
+    SCOPED_TRACE("the client's " + std::to_string(static_cast<int>(hz)) + " Hz to the transceiver");
+    const fs::path in = dir / ("spoken-" + std::to_string(static_cast<int>(hz)) + ".wav");
+    writeTone(in, hz, 2.0);
+    const size_t from = run.logSize();
+    const int64_t startNs = monotonicNs();
+    const Finished f = runRemote(port, {"--for", "5", "--audio-in", in.string()}, dir);
+    ASSERT_TRUE(f.status) << f.err;
+    EXPECT_EQ(f.status->shellStatus(), 0) << f.err;
+    EXPECT_TRUE(run.waitForLogFrom(from, "th_scrivi pcm callback started", 5s))
+        << run.logFrom(from);
+    EXPECT_TRUE(run.waitForLogFrom(from, "th_scrivi output audio interface closed", 10s))
+        << run.logFrom(from);
+    EXPECT_TRUE(run.waitForLogFrom(from, "th_scrivi playback sw_params freed", 10s))
+        << "open again for the next client: " << run.logFrom(from);
+    const std::optional<WavFile> wav = readWavFile(played);
+    ASSERT_TRUE(wav) << played;
+    const int64_t t0 = timeAxisOf(played);
+    ASSERT_GE(t0, 0);
+    const size_t first =
+        startNs > t0 ? static_cast<size_t>((startNs - t0) * kRate / 1'000'000'000) : 0;
+    const Loud loud = loudPart(*wav, first);
+    EXPECT_GE(loud.samples.size(), kRate) << "at least 1 s of the client's sound in one piece";
+    EXPECT_NEAR(frequencyOf(loud.samples), hz, hz / 200);
+    std::printf("%.0f Hz to the transceiver: %d dropouts in %.1f s played\n", hz, loud.gaps, 5.0);
+  }
+  if (const char* keep = std::getenv("CORVID_KEEP_AUDIO"); keep != nullptr) {
+    fs::create_directories(keep);
+    for (const fs::path& file :
+         {played, run.root().captureWav(), dir / "heard-0.wav", dir / "heard-30000.wav"}) {
+      std::error_code ec;
+      fs::copy_file(file, fs::path(keep) / file.filename(), fs::copy_options::overwrite_existing,
+                    ec);
+      fs::copy_file(file.string() + ".t0", fs::path(keep) / (file.filename().string() + ".t0"),
+                    fs::copy_options::overwrite_existing, ec);
+    }
+    std::ofstream(fs::path(keep) / "controller.log") << run.log();
+  }
+  EXPECT_EQ(count(run.log(), "th_scrivi ERR"), 0u) << run.log();
+  EXPECT_EQ(count(run.log(), "th_leggi ERR"), 0u) << run.log();
+  EXPECT_TRUE(run.alive());
+
+  // F12 of the service keyboard shuts the controller down: both threads end, the capture
+  // closes without an error.
+  ServiceKeyboard keyboard(run.root().serviceKeyboard());
+  ASSERT_TRUE(keyboard.ok()) << keyboard.error();
+  ASSERT_TRUE(run.waitForLog("Continuous keyboard loop started")) << run.log();
+  ASSERT_TRUE(keyboard.press(KEY_F12));
+  ASSERT_TRUE(waitUntil([&] { return !run.alive(); }, 40s)) << run.log();
+  const std::string log = run.log();
+  EXPECT_NE(log.find("capture audio interface closed"), std::string::npos) << log;
+  EXPECT_NE(log.find("th_leggi END"), std::string::npos) << log;
+  EXPECT_NE(log.find("Communicator joined Spi end"), std::string::npos) << log;
+  EXPECT_NE(log.find("Communicator joined Touch end"), std::string::npos) << log;
+  EXPECT_EQ(count(log, "th_leggi ERR"), 0u);
+}
+
+}  // namespace
+}  // namespace corvid::bench::test
