@@ -30,6 +30,9 @@ struct RemoteState {
   // Created by main before the remote threads start, destroyed after they are joined.
   OpusEncoder* opusEncoder = nullptr;
   OpusDecoder* opusDecoder = nullptr;
+  // The encoder codes in the capture thread while a client's "CF" sets its bitrate in the
+  // server's: one at a time. (The decoder is the server's alone.)
+  std::mutex opusEncoderMutex;
   // Frames per audio chunk, one copy for capture and one for playback.
   std::atomic<int> captureChunkSamples{0};
   std::atomic<int> playChunkSamples{0};

@@ -278,6 +278,7 @@ void sendWebSockAudioFrame(Works& works, std::span<const int16_t> samples) {
   std::vector<uint8_t> audio(rawBytes);
   if (remote.opusBitrate.load() != 0 && remote.opusEncoder != nullptr) {
     const int frames = static_cast<int>(samples.size() / 2);
+    std::scoped_lock lock(remote.opusEncoderMutex);
     const opus_int32 n = opus_encode(remote.opusEncoder, samples.data(), frames, audio.data(),
                                      static_cast<opus_int32>(audio.size()));
     if (n < 0) {
@@ -467,6 +468,7 @@ void takeConfiguration(Works& works, std::span<const uint8_t> data) {
   works.set.AudioCompress = value(1);
   remote.opusBitrate = bitrate;
   if (remote.opusEncoder != nullptr) {
+    std::scoped_lock lock(remote.opusEncoderMutex);
     const int rc = opus_encoder_ctl(remote.opusEncoder, OPUS_SET_BITRATE(bitrate));
     if (rc != OPUS_OK) logError("failed to set bitrate: %s", opus_strerror(rc));
   }
