@@ -31,6 +31,7 @@
 #include "sim/service_keyboard.h"
 #include "sim/station.h"
 #include "tests/bench/bench_harness.h"
+#include "tests/bench/remote_client_run.h"
 #include "tests/bench/wav_file.h"
 
 namespace corvid::bench::test {
@@ -40,49 +41,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kPassword = "bench-pass";
 constexpr unsigned kRate = 48000;
-
-struct Finished {
-  std::optional<ExitStatus> status;  // empty: it had to be stopped
-  std::string err;
-};
-
-// corvid-remote with these words after its address; stopped after the time.
-Finished runRemote(uint16_t port, std::vector<std::string> words, const fs::path& dir,
-                   std::chrono::seconds limit = 30s) {
-  ChildOptions options;
-  options.argv = emulatorWords();
-  options.argv.push_back(CORVID_REMOTE_BINARY);
-  options.argv.push_back("127.0.0.1:" + std::to_string(port));
-  options.argv.push_back("--password");
-  options.argv.push_back(kPassword);
-  options.argv.insert(options.argv.end(), words.begin(), words.end());
-  options.stdoutFile = dir / "remote-stdout.txt";
-  std::string error;
-  std::optional<ChildProcess> child = ChildProcess::start(options, error);
-  Finished f;
-  if (!child) {
-    f.err = error;
-    return f;
-  }
-  const int fd = child->stderrFd();
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  auto drain = [&] {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) f.err.append(buffer, n);
-  };
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (child->running() && std::chrono::steady_clock::now() < until) {
-    drain();
-    std::this_thread::sleep_for(50ms);
-  }
-  if (child->running()) {
-    child->stop();
-  } else {
-    f.status = child->poll();
-  }
-  drain();
-  return f;
-}
 
 int64_t monotonicNs() {
   timespec now{};
@@ -216,8 +174,10 @@ TEST(RemoteAudioBench, ToneBothWaysRawAndOpusAndAClientThatComesBack) {
        {std::pair<const char*, const char*>{"30000", "Opus at 30 kb/s"}, {"0", "raw"}}) {
     SCOPED_TRACE(std::string("the transceiver's tone to the client, ") + name);
     const fs::path out = dir / (std::string("heard-") + bitrate + ".wav");
-    const Finished f =
-        runRemote(port, {"--for", "4", "--bitrate", bitrate, "--audio-out", out.string()}, dir);
+    const Finished f = runRemote(
+        port,
+        {"--password", kPassword, "--for", "4", "--bitrate", bitrate, "--audio-out", out.string()},
+        dir);
     ASSERT_TRUE(f.status) << f.err;
     EXPECT_EQ(f.status->shellStatus(), 0) << f.err;
     const std::optional<WavFile> wav = readWavFile(out);
@@ -247,7 +207,8 @@ TEST(RemoteAudioBench, ToneBothWaysRawAndOpusAndAClientThatComesBack) {
     writeTone(in, hz, 2.0);
     const size_t from = run.logSize();
     const int64_t startNs = monotonicNs();
-    const Finished f = runRemote(port, {"--for", "5", "--audio-in", in.string()}, dir);
+    const Finished f =
+        runRemote(port, {"--password", kPassword, "--for", "5", "--audio-in", in.string()}, dir);
     ASSERT_TRUE(f.status) << f.err;
     EXPECT_EQ(f.status->shellStatus(), 0) << f.err;
     EXPECT_TRUE(run.waitForLogFrom(from, "th_scrivi pcm callback started", 5s))

@@ -24,6 +24,7 @@
 #include "sim/scenarios.h"
 #include "sim/station_feed.h"
 #include "tests/bench/bench_harness.h"
+#include "tests/bench/remote_client_run.h"
 
 namespace corvid::bench::test {
 namespace {
@@ -32,52 +33,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kPassword = "bench-pass";
-
-struct Finished {
-  std::optional<ExitStatus> status;  // empty: it had to be stopped
-  std::string out;
-  std::string err;
-};
-
-// corvid-remote with these words after its address; stopped after the time.
-Finished runRemote(uint16_t port, std::vector<std::string> words, const fs::path& dir,
-                   std::chrono::seconds limit = 20s) {
-  ChildOptions options;
-  options.argv = emulatorWords();
-  options.argv.push_back(CORVID_REMOTE_BINARY);
-  options.argv.push_back("127.0.0.1:" + std::to_string(port));
-  options.argv.insert(options.argv.end(), words.begin(), words.end());
-  options.stdoutFile = dir / "remote-stdout.txt";
-  std::string error;
-  std::optional<ChildProcess> child = ChildProcess::start(options, error);
-  Finished f;
-  if (!child) {
-    f.err = error;
-    return f;
-  }
-  const int fd = child->stderrFd();
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  auto drain = [&] {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) f.err.append(buffer, n);
-  };
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (child->running() && std::chrono::steady_clock::now() < until) {
-    drain();
-    std::this_thread::sleep_for(50ms);
-  }
-  if (child->running()) {
-    child->stop();
-  } else {
-    f.status = child->poll();
-  }
-  drain();
-  std::ifstream in(options.stdoutFile);
-  std::stringstream text;
-  text << in.rdbuf();
-  f.out = text.str();
-  return f;
-}
 
 // A number of the summary line ("frames ST=120 SP=40 ..."), -1 when missing.
 long summaryValue(const std::string& text, const std::string& key) {
