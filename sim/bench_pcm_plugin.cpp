@@ -898,22 +898,22 @@ class BenchPcm {
   }
 
   void armAt(int64_t when) {
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(when / kNsPerSecond);
-    spec.it_value.tv_nsec = static_cast<long>(when % kNsPerSecond);
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
-    ::timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec due{};
+    due.it_value.tv_sec = static_cast<time_t>(when / kNsPerSecond);
+    due.it_value.tv_nsec = static_cast<long>(when % kNsPerSecond);
+    if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0) due.it_value.tv_nsec = 1;
+    ::timerfd_settime(timer_.get(), TFD_TIMER_ABSTIME, &due, nullptr);
   }
   void armIn(int64_t ns) {
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
-    spec.it_value.tv_nsec = static_cast<long>(std::max<int64_t>(1, ns % kNsPerSecond));
-    ::timerfd_settime(timer_.get(), 0, &spec, nullptr);
+    itimerspec due{};
+    due.it_value.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
+    due.it_value.tv_nsec = static_cast<long>(std::max<int64_t>(1, ns % kNsPerSecond));
+    ::timerfd_settime(timer_.get(), 0, &due, nullptr);
   }
   void armNow() { armIn(1); }
   void disarm() {
-    const itimerspec spec{};
-    ::timerfd_settime(timer_.get(), 0, &spec, nullptr);
+    const itimerspec due{};
+    ::timerfd_settime(timer_.get(), 0, &due, nullptr);
   }
 
   std::string dir_;
