@@ -422,7 +422,7 @@ void CatPortSimulator::run() {
       const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
           out_.front().notBefore - Clock::now());
       due = wait.count() <= 0;
-      if (!due) timeout = static_cast<int>(std::clamp<long>(wait.count(), 1, kIdlePollMs));
+      if (!due) timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 1, kIdlePollMs));
     }
     std::array<pollfd, 3> fds{};
     nfds_t count = 0;
