@@ -99,10 +99,7 @@ bool AudioReceiver::take(std::span<const uint8_t> data) {
     }
     pcm.resize(pcm.size() / 2 * 2);  // whole stereo frames
   }
-  if (chunks_ == 0) {
-    const int64_t length = static_cast<int64_t>(pcm.size() / 2) * 1'000'000'000 / kOpusRate;
-    std::ofstream(path_ + ".t0") << (monotonicNs() - length) << "\n";
-  }
+  if (chunks_ == 0) std::ofstream(path_ + ".t0") << monotonicNs() << "\n";
   ++chunks_;
   if (std::string error = wav_.append(pcm); !error.empty() && writeError_.empty()) {
     writeError_ = error;
@@ -121,7 +118,7 @@ std::string AudioSender::open(const std::string& path, const AudioConfig& config
   if (samples_.size() < 2) return path + ": no samples";
   const int chunk = config.chunkFrames();
   if (chunk < 1) return "the chunk is shorter than one sample";
-  frames_ = static_cast<uint64_t>(chunk);
+  frames_ = static_cast<size_t>(chunk);
   if (config.bitrate == 0) {
     if (chunk > kMaxRawSendFrames) {
       return "raw audio of " + std::to_string(chunk) + " frames a chunk does not fit the " +
@@ -155,17 +152,23 @@ AudioSender::Clock::time_point AudioSender::dueTime(uint64_t n) {
   return due;
 }
 
+int64_t AudioSender::startMonotonicNs() const {
+  const auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start_);
+  return monotonicNs() - since.count();
+}
+
 std::optional<std::vector<uint8_t>> AudioSender::nextDue(Clock::time_point now) {
   if (finished() || now < nextDue_) return std::nullopt;
   std::vector<int16_t> chunk(frames_ * 2);
   const uint64_t total = frames();
-  for (uint64_t f = 0; f < frames_; ++f) {
-    uint64_t at = next_ * frames_ + f;
+  for (size_t f = 0; f < frames_; ++f) {
+    uint64_t position = next_ * frames_ + f;
     if (loop_) {
-      at %= total;
-    } else if (at >= total) {
+      position %= total;
+    } else if (position >= total) {
       break;  // the last chunk of a file played once ends in silence
     }
+    const auto at = static_cast<size_t>(position);  // below the sample count
     chunk[2 * f] = samples_[2 * at];
     chunk[2 * f + 1] = samples_[2 * at + 1];
   }

@@ -49,7 +49,8 @@ struct OpusDeleter {
 };
 
 // The amplifier's audio into a WAV file. Sample 0 lies at the CLOCK_MONOTONIC time of
-// FILE.t0 (nanoseconds as text): the first chunk's arrival less its length.
+// FILE.t0 (nanoseconds as text): the first chunk's arrival, where a player that starts at
+// once would play it.
 class AudioReceiver {
  public:
   // Empty text on success, else why not.
@@ -85,6 +86,9 @@ class AudioSender {
   std::optional<std::vector<uint8_t>> nextDue(Clock::time_point now);
   Clock::time_point nextDueTime() const { return nextDue_; }
   uint64_t sent() const { return next_; }
+  // The CLOCK_MONOTONIC time (ns) at which the file's sample 0 was due: chunk n's first
+  // sample is due n chunks later, before its jitter.
+  int64_t startMonotonicNs() const;
 
  private:
   uint64_t frames() const { return samples_.size() / 2; }
@@ -92,7 +96,7 @@ class AudioSender {
   AudioConfig config_;
   bool loop_ = true;
   int jitterMs_ = 0;
-  uint64_t frames_ = 0;  // per chunk
+  size_t frames_ = 0;  // per chunk
   std::unique_ptr<OpusEncoder, OpusDeleter> encoder_;
   Clock::time_point start_{};
   uint64_t next_ = 0;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "client/scope_picture.h"
 #include "client/status_block.h"
@@ -180,7 +181,12 @@ void Session::sendAudio(Clock::time_point now) {
       return;
     }
     audioConfigured_ = true;
-    if (spoken_) spoken_->start(now);
+    if (spoken_) {
+      spoken_->start(now);
+      if (!options_.audioInAxisPath.empty()) {
+        std::ofstream(options_.audioInAxisPath) << spoken_->startMonotonicNs() << "\n";
+      }
+    }
   }
   if (!spoken_) return;
   while (auto frame = spoken_->nextDue(now)) {
@@ -279,7 +285,7 @@ int Session::connectAndLogIn() {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return fail(ExitCode::handshakeFailed, "handshake failed: no answer within 5 s");
     std::array<uint8_t, 1024> buffer{};
-    const long n = socket_.read(buffer, static_cast<int>(std::min<long>(left, 100)));
+    const long n = socket_.read(buffer, static_cast<int>(std::min<decltype(left)>(left, 100)));
     if (n < 0) {
       return fail(ExitCode::handshakeFailed,
                   "handshake failed: the server closed the connection during the handshake");
@@ -543,7 +549,8 @@ std::string usageText() {
          "                    (FILE.t0: CLOCK_MONOTONIC ns of its sample 0)\n"
          "  --audio-in FILE   send a 48 kHz 16-bit WAV (mono or stereo) as the client's\n"
          "                    audio, looped (--audio-in-once: once), paced in real time;\n"
-         "                    --audio-jitter MS delays each chunk by 0..MS ms\n"
+         "                    --audio-jitter MS delays each chunk by 0..MS ms;\n"
+         "                    --audio-in-t0 FILE: CLOCK_MONOTONIC ns its sample 0 was due\n"
          "  --bitrate N       Opus bitrate of the audio both ways, 0 for raw (30000)\n"
          "  --chunk-us N      audio chunk, 2500, 5000, 10000 or 20000 us (10000)\n"
          "  --buffer-chunks N the amplifier's playback pre-buffer in chunks (10)\n"
@@ -596,6 +603,8 @@ ParsedArguments parseArguments(std::span<const std::string> arguments) {
       if (!value(options.audioOutPath)) return failWith("--audio-out needs a file name");
     } else if (argument == "--audio-in") {
       if (!value(options.audioInPath)) return failWith("--audio-in needs a file name");
+    } else if (argument == "--audio-in-t0") {
+      if (!value(options.audioInAxisPath)) return failWith("--audio-in-t0 needs a file name");
     } else if (argument == "--audio-in-once") {
       options.audioInOnce = true;
     } else if (argument == "--audio-jitter") {

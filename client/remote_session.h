@@ -43,6 +43,7 @@ struct ClientOptions {
   // audio, and the "CF" sent after the login when either is asked for.
   std::string audioOutPath;
   std::string audioInPath;
+  std::string audioInAxisPath;  // where the input's time axis goes (its sample 0's due time)
   bool audioInOnce = false;
   int audioJitterMs = 0;
   AudioConfig audio;
