@@ -463,6 +463,17 @@ Pass playForOneClient(Works& works) {
   }
   bool played = false;
   if (remote.playStart.load() != 0 && clientReady(works) && writeWanted(works)) {
+    // The device buffer up to one period short of its start threshold, less the four
+    // periods from the ring, is filled with silence (reaching the threshold would start
+    // the device before its start). Filled from the ring, it would take the pre-buffer
+    // with it at the start (the reader ran the buffer's length ahead at once), leaving
+    // the writer too few chunks ahead to ride out a late packet until the first wrap's
+    // fill check put it back, with a dropout.
+    const unsigned long silent =
+        units > 2 ? (units - 2) * kPlaybackUnitFrames - static_cast<unsigned long>(kPeriodFrames)
+                  : 0;
+    const std::vector<uint8_t> silence(static_cast<size_t>(silent) * 4, 0);
+    if (!silence.empty()) stream.writei(silence);
     std::array<uint8_t, 4 * kPeriodBytes> first{};
     {
       std::scoped_lock lock(remote.playRingMutex);

@@ -225,6 +225,9 @@ std::optional<FrameHeader> frameHeader(std::span<const uint8_t> first) {
     h.form = FrameForm::Long32;
     h.length = bigEndian32(&first[2]);
     if (h.length < 2) return std::nullopt;
+    // Checked before the sum: on the unit's 32-bit size_t a length near 4 GB plus the
+    // header would wrap round to a few bytes and pass.
+    if (h.length > kReceiveBuffer - 4) return std::nullopt;
     h.headerBytes = 6;
     h.payloadStart = 6;
     h.frameBytes = size_t{h.length} + 4;
@@ -474,8 +477,20 @@ void takeConfiguration(Works& works, std::span<const uint8_t> data) {
   }
   remote.captureChunkSamples = static_cast<int>(static_cast<int64_t>(value(2)) * 120 / 2500);
   remote.playChunkSamples = static_cast<int>(static_cast<int64_t>(value(3)) * 120 / 2500);
-  if (value(4) != remote.bufferChunks.load()) remote.audioRestart = 1;
-  remote.bufferChunks = value(4);
+  const int32_t chunks = value(4);
+  const int previous = remote.bufferChunks.load();
+  if (chunks != previous) {
+    remote.audioRestart = 1;
+    // The login restarted the ring with the previous client's number, before this
+    // message could say this client's: a pre-buffer still filling counts to the new one
+    // (else playback starts that many chunks short, and the first wrap's fill check
+    // makes up the difference with a dropout).
+    if (remote.playStart.load() == 0) {
+      const int64_t pending = int64_t{remote.playPrebuffer.load()} - (int64_t{chunks} - previous);
+      remote.playPrebuffer = static_cast<int>(std::clamp<int64_t>(pending, -kPlayRingSlots, 0));
+    }
+  }
+  remote.bufferChunks = chunks;
   sendWebSockCfgFrame(works, data.first(18));
 }
 

@@ -384,6 +384,7 @@ TEST_F(RemoteServer, LogsInSendsAndRefusesWhatDoesNotFit) {
     for (int shift = 24; shift >= 0; shift -= 8) cf.push_back(static_cast<uint8_t>(v >> shift));
   }
   w().remote.bufferChunks = 4;
+  w().remote.playPrebuffer = -3;  // one chunk of the previous client's four counted
   ASSERT_TRUE(client.send(cf));
   frame = client.next();
   ASSERT_TRUE(frame.has_value());
@@ -395,6 +396,7 @@ TEST_F(RemoteServer, LogsInSendsAndRefusesWhatDoesNotFit) {
   EXPECT_EQ(w().set.AudioCompress.load(), 1);
   EXPECT_EQ(w().remote.bufferChunks.load(), 6);
   EXPECT_EQ(w().remote.audioRestart.load(), 1) << "a new buffer count restarts the playback";
+  EXPECT_EQ(w().remote.playPrebuffer.load(), -5) << "the pre-buffer still filling counts to 6";
   // A CAT message without a CAT port, and garbage of a known length: the server stays.
   ASSERT_TRUE(client.send({0x82, 5, 'C', 'A', 'F', 'A', ';'}));
   ASSERT_TRUE(client.send({0x77, 4, 'z', 'z', 'z', 'z'}));
