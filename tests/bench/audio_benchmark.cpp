@@ -27,12 +27,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/cat_port_sim.h"
-#include "sim/extio_sim.h"
 #include "sim/scenarios.h"
-#include "sim/station.h"
 #include "tests/bench/bench_harness.h"
 #include "tests/bench/remote_client_run.h"
+#include "tests/bench/remote_transceiver.h"
 #include "tests/bench/wav_file.h"
 
 namespace corvid::bench::test {
@@ -199,19 +197,9 @@ int run(int seconds, int jitterMs) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  auto station = std::make_shared<Station>();
-  ExtIoSimulator extIo({.root = corvid.root().dir(),
-                        .port = "/dev/VORNSER",
-                        .watchFaultsFile = false,
-                        .cycleMs = 100,
-                        .station = station});
-  CatPortSimulator cat({.root = corvid.root().dir(),
-                        .port = "/dev/ttyUSB0",
-                        .silentPort = {},
-                        .watchFaultsFile = false,
-                        .station = station});
+  RemoteTransceiver transceiver(corvid.root());
   std::string error;
-  if (!extIo.start(error) || !cat.start(error)) {
+  if (!transceiver.start(error)) {
     std::fprintf(stderr, "simulators: %s\n", error.c_str());
     return 1;
   }

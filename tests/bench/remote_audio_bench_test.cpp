@@ -24,16 +24,14 @@
 #include <thread>
 #include <vector>
 
-#include "sim/cat_port_sim.h"
 #include "sim/child_process.h"
-#include "sim/extio_sim.h"
 #include "sim/gpio_keys.h"
 #include "sim/root_settings.h"
 #include "sim/scenarios.h"
 #include "sim/service_keyboard.h"
-#include "sim/station.h"
 #include "tests/bench/bench_harness.h"
 #include "tests/bench/remote_client_run.h"
+#include "tests/bench/remote_transceiver.h"
 #include "tests/bench/wav_file.h"
 
 namespace corvid::bench::test {
@@ -149,20 +147,9 @@ TEST(RemoteAudioBench, ToneBothWaysRawAndOpusAndAClientThatComesBack) {
   const uint16_t port = freeTcpPort();
   ASSERT_NE(port, 0);
   ASSERT_EQ(setRemoteOperation(run.root(), port, kPassword), "");
-  auto station = std::make_shared<Station>();
-  ExtIoSimulator extIo({.root = run.root().dir(),
-                        .port = "/dev/VORNSER",
-                        .watchFaultsFile = false,
-                        .cycleMs = 100,
-                        .station = station});
-  CatPortSimulator cat({.root = run.root().dir(),
-                        .port = "/dev/ttyUSB0",
-                        .silentPort = {},
-                        .watchFaultsFile = false,
-                        .station = station});
+  RemoteTransceiver transceiver(run.root());
   std::string error;
-  ASSERT_TRUE(extIo.start(error)) << error;
-  ASSERT_TRUE(cat.start(error)) << error;
+  ASSERT_TRUE(transceiver.start(error)) << error;
   ASSERT_TRUE(bench.start());
   ASSERT_TRUE(run.waitForLog("Listening on port " + std::to_string(port), 60s)) << run.log();
   ASSERT_TRUE(run.waitForLog("capture audio interface bench_rx_audio opened", 30s)) << run.log();
