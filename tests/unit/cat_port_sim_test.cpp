@@ -419,7 +419,13 @@ TEST(CatPortSimulator, UnpluggedFromTheFaultsFileAndPluggedInAgain) {
   ASSERT_FALSE(root.path().empty());
   fs::create_directories(root.path() / "bench");
   const fs::path faults = root.path() / "bench/faults";
-  std::ofstream(faults) << "cat-gone\n";
+  // Replaced whole: the simulator must never read a half-written file (an empty one
+  // plugs the port in without the fault).
+  const auto setFaults = [&](const std::string& text) {
+    std::ofstream(faults.string() + ".new") << text;
+    fs::rename(faults.string() + ".new", faults);
+  };
+  setFaults("cat-gone\n");
   CatPortSimulator sim({.root = root.path(),
                         .port = "/dev/ttyUSB0",
                         .silentPort = "",
@@ -432,7 +438,7 @@ TEST(CatPortSimulator, UnpluggedFromTheFaultsFileAndPluggedInAgain) {
   EXPECT_TRUE(sim.slavePath().empty());
   EXPECT_TRUE(sim.silentLinkPath().empty());
 
-  std::ofstream(faults) << "cat-no-id\n";
+  setFaults("cat-no-id\n");
   ASSERT_TRUE(waitUntil([&] { return fs::is_symlink(root.path() / "dev/ttyUSB0"); }));
   UniqueFd cat = openDevice(root.path() / "dev/ttyUSB0");
   ASSERT_TRUE(cat);
@@ -440,7 +446,7 @@ TEST(CatPortSimulator, UnpluggedFromTheFaultsFileAndPluggedInAgain) {
   send(cat, "DT;ID;");
   EXPECT_EQ(readReplies(cat, 2), "?;ID077;");
 
-  std::ofstream(faults) << "# unplugged\ncat-gone\n";
+  setFaults("# unplugged\ncat-gone\n");
   ASSERT_TRUE(waitUntil([&] { return !fs::exists(root.path() / "dev/ttyUSB0"); }));
   EXPECT_EQ(sim.counters().gone, 1u);
   // The reader of the old device sees its line hang up.
@@ -448,7 +454,7 @@ TEST(CatPortSimulator, UnpluggedFromTheFaultsFileAndPluggedInAgain) {
   ASSERT_EQ(::poll(&p, 1, 1000), 1);
   EXPECT_NE(p.revents & (POLLHUP | POLLERR), 0);
 
-  std::ofstream(faults) << "cat-silent\n";
+  setFaults("cat-silent\n");
   ASSERT_TRUE(waitUntil([&] { return fs::is_symlink(root.path() / "dev/ttyUSB0"); }));
   cat = openDevice(root.path() / "dev/ttyUSB0");
   ASSERT_TRUE(cat);
@@ -456,7 +462,7 @@ TEST(CatPortSimulator, UnpluggedFromTheFaultsFileAndPluggedInAgain) {
   ASSERT_TRUE(waitUntil([&] { return sim.station().get().freqA == 7'074'000; }));
   EXPECT_EQ(sim.counters().replies, 2u);  // only the "?;" and "ID077;" before
 
-  std::ofstream(faults) << "";
+  setFaults("");
   ASSERT_TRUE(waitUntil([&] { return sim.faults() == CatPortFaults{}; }));
   send(cat, "FA;");
   EXPECT_EQ(readReplies(cat, 1), "FA00007074000;");
