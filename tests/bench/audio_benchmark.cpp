@@ -126,18 +126,6 @@ void writeClicks(const fs::path& path, int seconds) {
   writeWavFile(path, 2, static_cast<unsigned>(kRate), samples);
 }
 
-void writeTone(const fs::path& path, double hz, int seconds) {
-  const auto frames = static_cast<size_t>(seconds * kRate);
-  std::vector<int16_t> samples(frames * 2);
-  for (size_t f = 0; f < frames; ++f) {
-    const auto v = static_cast<int16_t>(
-        std::lround(8192 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kRate)));
-    samples[2 * f] = v;
-    samples[2 * f + 1] = v;
-  }
-  writeWavFile(path, 2, static_cast<unsigned>(kRate), samples);
-}
-
 size_t countFrom(const std::string& text, size_t from, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what, from); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -273,7 +261,7 @@ int run(int seconds, int jitterMs) {
 
   // 2. Xruns under jitter, the factory setting.
   const fs::path tone = dir / "tone.wav";
-  writeTone(tone, 1000, 10);
+  writeToneWavFile(tone, 1000, 10);
   std::ofstream(corvid.root().captureSignalFile()) << "tone 1000 -12\n";
   const fs::path axis = dir / "tone.t0";
   const size_t logFrom = corvid.logSize();

@@ -120,19 +120,6 @@ double frequencyOf(const std::vector<double>& samples) {
   return crossings * kRate / (last - *first);
 }
 
-// A stereo tone of the seconds at -12 dBFS.
-void writeTone(const fs::path& path, double hz, double seconds) {
-  const size_t frames = static_cast<size_t>(seconds * kRate);
-  std::vector<int16_t> samples(frames * 2);
-  for (size_t f = 0; f < frames; ++f) {
-    const auto v = static_cast<int16_t>(
-        std::lround(8192 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kRate)));
-    samples[2 * f] = v;
-    samples[2 * f + 1] = v;
-  }
-  ASSERT_TRUE(writeWavFile(path, 2, kRate, samples));
-}
-
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -200,7 +187,7 @@ TEST(RemoteAudioBench, ToneBothWaysRawAndOpusAndAClientThatComesBack) {
   for (const double hz : {1500.0, 700.0}) {
     SCOPED_TRACE("the client's " + std::to_string(static_cast<int>(hz)) + " Hz to the transceiver");
     const fs::path in = dir / ("spoken-" + std::to_string(static_cast<int>(hz)) + ".wav");
-    writeTone(in, hz, 2.0);
+    ASSERT_TRUE(writeToneWavFile(in, hz, 2.0));
     const size_t from = run.logSize();
     const int64_t startNs = monotonicNs();
     const Finished f =

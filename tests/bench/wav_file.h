@@ -4,11 +4,13 @@
 // what the header names and the file holds is taken.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,6 +92,20 @@ inline bool writeWavFile(const std::filesystem::path& path, unsigned channels, u
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << out;
   return static_cast<bool>(file.flush());
+}
+
+// A stereo 48 kHz WAV of a tone at -12 dBFS, the seconds long.
+inline bool writeToneWavFile(const std::filesystem::path& path, double hz, double seconds) {
+  constexpr unsigned kToneRate = 48000;
+  const auto frames = static_cast<size_t>(seconds * kToneRate);
+  std::vector<int16_t> samples(frames * 2);
+  for (size_t f = 0; f < frames; ++f) {
+    const auto v = static_cast<int16_t>(std::lround(
+        8192 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kToneRate)));
+    samples[2 * f] = v;
+    samples[2 * f + 1] = v;
+  }
+  return writeWavFile(path, 2, kToneRate, samples);
 }
 
 }  // namespace corvid::bench::test
