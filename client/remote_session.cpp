@@ -512,15 +512,23 @@ void Session::printDue(Clock::time_point now) {
 }
 
 void Session::writeSpectrum(bool atExit) {
-  if (options_.spectrumPath.empty()) return;
+  if (options_.spectrumPath.empty() && options_.spectrumDataPath.empty()) return;
   if (spectrum_.completed() == spectrumWritten_) {
     if (atExit && spectrumWritten_ == 0) {
-      io_.err << "corvid-remote: no complete spectrum arrived; " << options_.spectrumPath
+      io_.err << "corvid-remote: no complete spectrum arrived; "
+              << (options_.spectrumPath.empty() ? options_.spectrumDataPath
+                                                : options_.spectrumPath)
               << " not written\n";
     }
     return;
   }
-  const std::string problem = writeSpectrumPicture(options_.spectrumPath, spectrum_.last());
+  std::string problem;
+  if (!options_.spectrumPath.empty()) {
+    problem = writeSpectrumPicture(options_.spectrumPath, spectrum_.last());
+  }
+  if (problem.empty() && !options_.spectrumDataPath.empty()) {
+    problem = writeSpectrumData(options_.spectrumDataPath, spectrum_.last());
+  }
   if (!problem.empty()) {
     io_.err << "corvid-remote: " << problem << "\n";
     return;
@@ -541,6 +549,7 @@ std::string usageText() {
          "  --cat             send the lines of standard input as CAT commands (';' added\n"
          "                    when missing) and print each CAT reply as \"cat: REPLY\"\n"
          "  --spectrum FILE   write the last complete spectrum as a PNG picture\n"
+         "  --spectrum-data FILE  the same spectrum's bytes, one a point (level + 192)\n"
          "  --for SECONDS     run that long, then leave\n"
          "  --stats           at exit, print \"frames ST=.. SP=.. ... bad=..\" (also\n"
          "                    --count-frames)\n"
@@ -595,6 +604,8 @@ ParsedArguments parseArguments(std::span<const std::string> arguments) {
       options.cat = true;
     } else if (argument == "--spectrum") {
       if (!value(options.spectrumPath)) return failWith("--spectrum needs a file name");
+    } else if (argument == "--spectrum-data") {
+      if (!value(options.spectrumDataPath)) return failWith("--spectrum-data needs a file name");
     } else if (argument == "--for") {
       if (!value(text) || !parseNumber(text, options.forSeconds) || !(options.forSeconds > 0)) {
         return failWith("--for needs a number of seconds above 0");

@@ -36,6 +36,7 @@ struct ClientOptions {
   std::vector<std::string> sendWords;
   bool cat = false;
   std::string spectrumPath;
+  std::string spectrumDataPath;  // the last spectrum's bytes as they came
   double forSeconds = 0;  // 0: no limit
   bool stats = false;
   bool verbose = false;

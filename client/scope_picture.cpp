@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace corvid::client {
@@ -57,6 +58,20 @@ std::string writeSpectrumPicture(const std::string& path, std::span<const uint8_
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
     return "cannot write " + path + ": " + why;
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) return "cannot write " + path + ": " + error.message();
+  return {};
+}
+
+std::string writeSpectrumData(const std::string& path, std::span<const uint8_t> spectrum) {
+  const std::string temporary = path + ".part";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(spectrum.data()),
+              static_cast<std::streamsize>(spectrum.size()));
+    if (!out.flush()) return "cannot write " + path;
   }
   std::error_code error;
   std::filesystem::rename(temporary, path, error);

@@ -18,5 +18,7 @@ std::vector<uint8_t> drawSpectrum(std::span<const uint8_t> spectrum);
 // Writes the picture as PNG (through a temporary file, so that a reader never sees half a
 // picture). Empty on success, else what went wrong.
 std::string writeSpectrumPicture(const std::string& path, std::span<const uint8_t> spectrum);
+// Writes the bytes themselves (one per point, level + 192), the same way.
+std::string writeSpectrumData(const std::string& path, std::span<const uint8_t> spectrum);
 
 }  // namespace corvid::client

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -197,6 +198,19 @@ std::vector<std::string> emulatorWords() {
     for (std::string word; text >> word;) words.push_back(word);
   }
   return words;
+}
+
+std::vector<std::string> environmentWith(const std::vector<std::string>& extra) {
+  auto name = [](const std::string& word) { return word.substr(0, word.find('=')); };
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const std::string word = *e;
+    const bool replaced = std::any_of(extra.begin(), extra.end(),
+                                      [&](const std::string& x) { return name(x) == name(word); });
+    if (!replaced) env.push_back(word);
+  }
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
 }
 
 }  // namespace corvid::bench

@@ -72,6 +72,9 @@ class ChildProcess {
 // The emulator that runs programs built for another processor (CORVID_EMULATOR, its
 // words separated by blanks, "/usr/bin/qemu-arm -L /"), to put before such a program's
 // path: without binfmt_misc the kernel cannot exec it directly. Empty natively.
+// This process's environment with the words of extra ("NAME=value") added, each in place
+// of a word of the same name.
+std::vector<std::string> environmentWith(const std::vector<std::string>& extra);
 std::vector<std::string> emulatorWords();
 
 }  // namespace corvid::bench

@@ -115,6 +115,7 @@ bool CorvidRun::start() {
   options.argv.insert(options.argv.end(), {CORVID_BINARY, "--root", root_->dir().string()});
   options.stdoutFile = temp_.path() / "stdout.txt";
   options.workingDir = workingDir_;
+  if (!environment_.empty()) options.env = environmentWith(environment_);
   std::string error;
   child_ = ChildProcess::start(options, error);
   if (!child_) {

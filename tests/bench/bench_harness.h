@@ -72,6 +72,8 @@ class CorvidRun {
   // Starts the controller; false (with a test failure added) when it cannot. After
   // stop() it starts the controller again on the same root; the log goes on.
   bool start();
+  // Words ("NAME=value") added to the controller's environment at its next start.
+  void setEnvironment(std::vector<std::string> words) { environment_ = std::move(words); }
   pid_t pid() const { return child_ ? child_->pid() : -1; }
   bool alive() { return child_ && child_->running(); }
   // How the controller ended; empty while it runs (or before it started).
@@ -101,6 +103,7 @@ class CorvidRun {
   TempFolder temp_;
   std::optional<BenchRoot> root_;
   std::filesystem::path workingDir_;
+  std::vector<std::string> environment_;
   std::optional<ChildProcess> child_;
   std::thread reader_;
   std::atomic<bool> stopReading_{false};
