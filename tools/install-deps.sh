@@ -8,6 +8,7 @@ packages=(
   libfreetype-dev libpng-dev libusb-1.0-0-dev libasound2-dev libopus-dev libssl-dev
   libglib2.0-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-paratype
+  libfftw3-dev  # FFTW: the FFT benchmark's yardstick
   libhamlib-utils  # rigctl: an independent FT-817 peer for the simulator's test
   chromium chromium-driver  # the bench's web view, driven by its browser test
 )
