@@ -13,6 +13,7 @@
 #include "remote/cat_link.h"
 #include "remote/remote_audio.h"
 #include "remote/ws_server.h"
+#include "spectrum/usb_capture.h"
 #include "system/network.h"
 #include "system/updates.h"
 #include "trx/trx.h"
@@ -64,6 +65,7 @@ void wireThreads(Works& works) {
   threads.setBody(ThreadId::Wsocket, &Wsocket);
   threads.setBody(ThreadId::Serial, &Serial);
   threads.setBody(ThreadId::Cat, &Cat);
+  threads.setBody(ThreadId::PEXRead, &PEXRead);
   threads.setBody(ThreadId::th_leggi, &th_leggi);
   threads.setBody(ThreadId::th_scrivi, &th_scrivi);
   threads.setBody(ThreadId::CatSerial, &CatSerial);

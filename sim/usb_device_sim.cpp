@@ -454,7 +454,9 @@ std::unique_ptr<UsbDeviceSimulator> UsbDeviceSimulator::start(const UsbSimOption
     error = "umockdev: cannot make a test bed";
     return nullptr;
   }
-  impl->dir = umockdev_testbed_get_root_dir(impl->testbed);
+  gchar* rootDir = umockdev_testbed_get_root_dir(impl->testbed);  // ours to free
+  impl->dir = rootDir;
+  g_free(rootDir);
   std::string devices =
       deviceText("/devices/pci0000:00/0000:00:14.0/usb1/1-1", 2, 0x1721, options.product,
                  pexDescriptors(options.product));

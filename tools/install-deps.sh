@@ -9,6 +9,7 @@ packages=(
   libglib2.0-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-paratype
   libfftw3-dev  # FFTW: the FFT benchmark's yardstick
+  libumockdev-dev libumockdev0  # the bench's USB devices for the real USB library
   libhamlib-utils  # rigctl: an independent FT-817 peer for the simulator's test
   chromium chromium-driver  # the bench's web view, driven by its browser test
 )
