@@ -70,6 +70,7 @@
 #include "sim/scenarios.h"
 #include "sim/service_keyboard.h"
 #include "sim/station_feed.h"
+#include "sim/usb_device_sim.h"
 #include "sim/web_view.h"
 
 namespace fs = std::filesystem;
@@ -96,6 +97,7 @@ struct Options {
   std::optional<BankInterface> bankInterface;
   std::optional<int> webPort;
   bool silentUsbPort = false;
+  bool noUsb = false;
   bool listScenarios = false;
 };
 
@@ -104,7 +106,7 @@ void usage(std::FILE* out) {
       out,
       "usage: corvid-bench [--dir DIR] [--corvid PATH] [--standin PATH] [--fresh]\n"
       "                    [--scenario NAME] [--fault WORD]... [--interface 817|pex|gen]\n"
-      "                    [--web PORT] [--silent-usb-port] [--list-scenarios]\n"
+      "                    [--web PORT] [--silent-usb-port] [--no-usb] [--list-scenarios]\n"
       "       corvid-bench snapshot FILE.png [--dir DIR]\n"
       "       corvid-bench key NAME [--dir DIR]\n"
       "       corvid-bench press KEY [--long | --hold MS] [--dir DIR]\n"
@@ -123,6 +125,9 @@ void usage(std::FILE* out) {
       "                   http://127.0.0.1:PORT/ (0: a free port)\n"
       "  --silent-usb-port  a second USB serial device, DIR/dev/ttyUSB1, that never\n"
       "                   answers (the CAT search tries it first)\n"
+      "  --no-usb         no emulated USB devices (by default the transceiver's IQ\n"
+      "                   interface 1721:061A and its sound card 0d8c:01af, for the\n"
+      "                   controller's USB library through umockdev)\n"
       "  snapshot         writes the panel of DIR as it is now to FILE.png\n"
       "  key              types one key on the service keyboard of the bench running in\n"
       "                   DIR: SysRq, F1, F2, F3, F4, F10, F11 or F12\n"
@@ -191,6 +196,8 @@ bool parse(int argc, char** argv, Options& options, std::string& error) {
       options.webPort = port;
     } else if (word == "--fresh" && !hasValue) {
       options.fresh = true;
+    } else if (word == "--no-usb" && !hasValue) {
+      options.noUsb = true;
     } else if (word == "--silent-usb-port" && !hasValue) {
       options.silentUsbPort = true;
     } else if (word == "--list-scenarios" && !hasValue) {
@@ -538,6 +545,18 @@ int main(int argc, char** argv) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  // The USB test bed first: it sets its folder in this process's environment, which no
+  // other thread may read meanwhile.
+  std::unique_ptr<UsbDeviceSimulator> usb;
+  if (!options.noUsb && UsbDeviceSimulator::available() && emulatorWords().empty()) {
+    usb = UsbDeviceSimulator::start({.root = root.dir()}, error);
+    if (!usb) {
+      std::fprintf(stderr, "corvid-bench: USB devices: %s\n", error.c_str());
+      return 2;
+    }
+    message("USB devices 1721:061A, 0d8c:01af in %s", usb->testbedDir().string());
+  }
+
   AmpSimulatorOptions microOptions;
   microOptions.root = root.dir();
   microOptions.linPort = rootPortSetting(root, "LinPort", "/dev/ttyAMA0");
@@ -626,6 +645,7 @@ int main(int argc, char** argv) {
   child.argv.insert(child.argv.end(),
                     {fs::absolute(options.corvid, ec).string(), "--root", root.dir().string()});
   child.group = ProcessGroup::Own;
+  if (usb) child.env = environmentWith(usb->environment());
   // The panel's pictures are files of the working directory, made by the build.
   child.workingDir = CORVID_PICTURES_DIR;
   message("starting %s",

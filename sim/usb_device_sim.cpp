@@ -150,6 +150,7 @@ struct UsbDeviceSimulator::Impl {
   UMockdevTestbed* testbed = nullptr;
   UMockdevIoctlBase* handler = nullptr;
   std::filesystem::path dir;
+  std::filesystem::path lsusbAnswer;  // written at the start, removed at the end
 
   mutable std::mutex mutex;
   std::map<UMockdevIoctlClient*, Client> clients;
@@ -182,6 +183,8 @@ struct UsbDeviceSimulator::Impl {
     }
     if (handler != nullptr) g_object_unref(handler);
     if (testbed != nullptr) g_object_unref(testbed);
+    std::error_code ec;
+    if (!lsusbAnswer.empty()) std::filesystem::remove(lsusbAnswer, ec);
   }
 
   void note(const std::string& request) {
@@ -528,6 +531,7 @@ std::unique_ptr<UsbDeviceSimulator> UsbDeviceSimulator::start(const UsbSimOption
       out << lines;
     }
     std::filesystem::rename(temp, answer, ec);
+    if (!ec) impl->lsusbAnswer = answer;
   }
   Impl* raw = impl.get();
   impl->pacer = std::thread([raw] { raw->pace(); });

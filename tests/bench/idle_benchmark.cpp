@@ -25,49 +25,13 @@
 #include "sim/ft817_sim.h"
 #include "sim/station_feed.h"
 #include "tests/bench/bench_harness.h"
+#include "tests/bench/proc_ticks.h"
 
 namespace corvid::bench::test {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// utime + stime of a /proc stat file, in clock ticks. The name field may hold blanks
-// and parentheses: the fields are counted from the last ')'.
-std::optional<unsigned long long> cpuTicks(const fs::path& statFile) {
-  std::ifstream in(statFile);
-  std::string text;
-  std::getline(in, text);
-  const size_t close = text.rfind(')');
-  if (close == std::string::npos) return std::nullopt;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0;
-  unsigned long long stime = 0;
-  // Field 3 (state) is the first after the name; utime and stime are fields 14 and 15.
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
-    if (i == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
-  }
-  if (!fields) return std::nullopt;
-  return utime + stime;
-}
-
-// Ticks per thread, keyed by "name (tid)".
-std::map<std::string, unsigned long long> threadTicks(pid_t pid) {
-  std::map<std::string, unsigned long long> ticks;
-  std::error_code ec;
-  for (const auto& task :
-       fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "task", ec)) {
-    std::ifstream commFile(task.path() / "comm");
-    std::string comm;
-    std::getline(commFile, comm);
-    if (const auto t = cpuTicks(task.path() / "stat")) {
-      ticks[comm + " (" + task.path().filename().string() + ")"] = *t;
-    }
-  }
-  return ticks;
-}
 
 std::string bandTable(const char* interfaceLine) {
   return std::string(interfaceLine) + "\n" +

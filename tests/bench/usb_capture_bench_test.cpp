@@ -24,14 +24,13 @@
 #include "sim/usb_device_sim.h"
 #include "tests/bench/bench_harness.h"
 #include "tests/bench/remote_client_run.h"
-#include "tests/bench/remote_transceiver.h"
+#include "tests/bench/usb_bench.h"
 
 namespace corvid::bench::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kPassword = "usb-pass";
 constexpr double kRate = 192000;
 // Tones on FFT bins that the client's width keeps at both sizes (2048 points: even bins;
 // 4096: bins of one parity), well apart.
@@ -56,41 +55,6 @@ uint8_t median(std::vector<uint8_t> s) {
   std::nth_element(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(s.size() / 2), s.end());
   return s[s.size() / 2];
 }
-
-// The controller in remote operation with the transceiver's USB devices emulated.
-struct UsbBench {
-  explicit UsbBench(const UsbSimOptions& usbOptions) : transceiverRoot(bench.corvid().root()) {
-    CorvidRun& run = bench.corvid();
-    UsbSimOptions options = usbOptions;
-    options.root = run.root().dir();
-    usb = UsbDeviceSimulator::start(options, error);
-  }
-  bool start() {
-    CorvidRun& run = bench.corvid();
-    run.writeFile("/opt/set/setup.txt", goldenSetup());
-    port = freeTcpPort();
-    if (port == 0 || !setRemoteOperation(run.root(), port, kPassword).empty()) return false;
-    run.setEnvironment(usb->environment());
-    transceiver = std::make_unique<RemoteTransceiver>(run.root());
-    if (!transceiver->start(error)) return false;
-    return bench.start();
-  }
-
-  MicroRun bench;
-  const BenchRoot& transceiverRoot;
-  std::string error;
-  std::unique_ptr<UsbDeviceSimulator> usb;
-  std::unique_ptr<RemoteTransceiver> transceiver;
-  uint16_t port = 0;
-};
-
-#define SKIP_WITHOUT_EMULATED_USB()                                                         \
-  do {                                                                                      \
-    if (!UsbDeviceSimulator::available()) GTEST_SKIP() << "this build has no umockdev";     \
-    if (!emulatorWords().empty()) {                                                         \
-      GTEST_SKIP() << "the emulated USB devices need the controller to run on this machine"; \
-    }                                                                                       \
-  } while (false)
 
 TEST(UsbCaptureBench, SpectrumFromTheIqStreamAndAStreamThatFailsAndComesBack) {
   SKIP_WITHOUT_EMULATED_USB();
@@ -138,7 +102,7 @@ TEST(UsbCaptureBench, SpectrumFromTheIqStreamAndAStreamThatFailsAndComesBack) {
     SCOPED_TRACE(word);
     const fs::path data = dir / (std::string(word) + ".bin");
     const Finished f = runRemote(b.port,
-                                 {"--password", kPassword, "--for", "4", "--stats", "--send",
+                                 {"--password", kUsbPassword, "--for", "4", "--stats", "--send",
                                   word, "--spectrum-data", data.string()},
                                  dir);
     ASSERT_TRUE(f.status) << f.err;
@@ -187,7 +151,7 @@ TEST(UsbCaptureBench, SpectrumFromTheIqStreamAndAStreamThatFailsAndComesBack) {
     ASSERT_TRUE(run.waitForLogFrom(from, "libusb_err_counter (11)", 20s)) << run.logFrom(from);
     b.usb->setTimeout(false);
     EXPECT_GT(b.usb->figures().discarded, 10);
-    const Finished f = runRemote(b.port, {"--password", kPassword, "--once"}, dir);
+    const Finished f = runRemote(b.port, {"--password", kUsbPassword, "--once"}, dir);
     ASSERT_TRUE(f.status) << f.err;
     EXPECT_EQ(f.status->shellStatus(), 0) << "the server runs on: " << f.err;
   }
@@ -231,7 +195,7 @@ TEST(UsbCaptureBench, TransceiversTheCaptureRefuses) {
     if (!v.streams) {
       EXPECT_EQ(run.log().find("SYN transfer starting"), std::string::npos);
     }
-    const Finished f = runRemote(b.port, {"--password", kPassword, "--once"}, run.root().dir());
+    const Finished f = runRemote(b.port, {"--password", kUsbPassword, "--once"}, run.root().dir());
     ASSERT_TRUE(f.status) << f.err;
     EXPECT_EQ(f.status->shellStatus(), 0) << "the rest runs on: " << f.err;
     run.stop();
