@@ -55,12 +55,14 @@ int measure(UsbBench& b, const char* word, int seconds) {
   std::this_thread::sleep_for(std::chrono::seconds(3));
   const auto p0 = cpuTicks(std::filesystem::path("/proc") / std::to_string(pid) / "stat");
   const unsigned long long t0 = ticksOf(pid, "PEXRead");
+  const auto all0 = threadTicks(pid);
   const int u0 = b.usb->figures().bulkCompleted;
   const auto start = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   const auto p1 = cpuTicks(std::filesystem::path("/proc") / std::to_string(pid) / "stat");
   const unsigned long long t1 = ticksOf(pid, "PEXRead");
+  const auto all1 = threadTicks(pid);
   const int u1 = b.usb->figures().bulkCompleted;
   client.join();
   if (!p0 || !p1) {
@@ -73,6 +75,13 @@ int measure(UsbBench& b, const char* word, int seconds) {
               100.0 * static_cast<double>(t1 - t0) / tick / wall);
   std::printf("  whole controller        %.1f %% of a core\n",
               100.0 * static_cast<double>(*p1 - *p0) / tick / wall);
+  std::printf("  threads above 2 %%:");
+  for (const auto& [name, ticks] : all1) {
+    const auto before = all0.find(name);
+    const double share = 100.0 * static_cast<double>(ticks - (before == all0.end() ? 0 : before->second)) / tick / wall;
+    if (share > 2) std::printf(" %s %.1f %%", name.c_str(), share);
+  }
+  std::printf("\n");
   std::printf("  spectra to the client   %ld in %d s (SP frames %ld)\n",
               statValue(f.out, "spectra"), seconds + 4, statValue(f.out, "SP"));
   return 0;
