@@ -7,12 +7,15 @@ BUILD     ?= build
 ASAN      ?= build-asan
 TSAN      ?= build-tsan
 CROSS     ?= build-armhf
+FUZZ      ?= build-fuzz
+# Seconds each fuzz target runs in `make fuzz`.
+FUZZ_SECONDS ?= 60
 # Tests of the armhf build: every test (see tools/install-cross-deps.sh and
 # cmake/toolchain-armhf.cmake); narrow with e.g. CROSS_TESTS='-L unit'.
 CROSS_TESTS ?=
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test test-sanitize test-tsan bench clean cross-deps cross test-cross clean-cross
+.PHONY: all deps build run test test-sanitize test-tsan bench clean cross-deps cross test-cross clean-cross fuzz
 
 all: build
 
@@ -46,8 +49,16 @@ test-tsan: deps
 	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -L bench
 	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -R '^(ThreadsTest|LoopTest|CommandQueue|KeysTest|RemoteServer)\.'
 
+# Every fuzz target (clang's libFuzzer, ASan and UBSan) for FUZZ_SECONDS each, with
+# executions per second and corpus sizes per target (tools/run-fuzz.sh).
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCORVID_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(FUZZ) -j $(JOBS) --target corvid_fuzz_all
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tools/run-fuzz.sh $(FUZZ)
+
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN) bench-root
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) bench-root
 
 # The build for the unit: Debian's cross toolchain, the armhf libraries, and qemu-arm
 # to run the test binaries here (no binfmt_misc needed). The native packages are

@@ -10,6 +10,7 @@ packages=(
   fonts-dejavu-core fonts-dejavu-extra fonts-paratype
   libfftw3-dev  # FFTW: the FFT benchmark's yardstick
   libumockdev-dev libumockdev0  # the bench's USB devices for the real USB library
+  clang libclang-rt-14-dev  # the fuzz targets: libFuzzer with ASan and UBSan (make fuzz)
   libhamlib-utils  # rigctl: an independent FT-817 peer for the simulator's test
   chromium chromium-driver  # the bench's web view, driven by its browser test
 )

@@ -1,0 +1,59 @@
+#include "tests/fuzz/fuzz_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/settings.h"
+#include "core/works.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/root.h"
+
+namespace corvid::fuzz {
+
+namespace {
+
+struct Environment {
+  Environment() {
+    char pattern[] = "/tmp/corvid-fuzz-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    if (made == nullptr) std::abort();
+    dir = made;
+    std::filesystem::create_directories(dir / "opt/set");
+    std::filesystem::create_directories(dir / "var/log");
+    platform::setRoot(dir.string());
+    platform::setLogSink([](platform::LogLevel, std::string_view) {});
+    platform::setSleepHook([](std::chrono::milliseconds) {});
+  }
+  ~Environment() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  std::filesystem::path dir;
+  std::unique_ptr<Works> record;
+};
+
+Environment& environment() {
+  static Environment e;
+  return e;
+}
+
+}  // namespace
+
+void resetWorks() {
+  Environment& e = environment();
+  e.record = std::make_unique<Works>();
+  InitGlobalVar(*e.record);
+  initSetup(*e.record);
+}
+
+Works& works() {
+  Environment& e = environment();
+  if (!e.record) resetWorks();
+  return *e.record;
+}
+
+}  // namespace corvid::fuzz
