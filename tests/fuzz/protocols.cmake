@@ -1,0 +1,1 @@
+# Fuzz targets of the link and network protocols (see CMakeLists.txt).
