@@ -5,3 +5,4 @@ corvid_fuzz(ft817_reply SOURCES ft817_reply_fuzz.cpp
   LIBS corvid_trx corvid_core corvid_platform)
 corvid_fuzz(cat_replies SOURCES cat_replies_fuzz.cpp LIBS corvid_remote)
 corvid_fuzz(ws_handshake SOURCES ws_handshake_fuzz.cpp LIBS corvid_remote)
+corvid_fuzz(ws_frames SOURCES ws_frames_fuzz.cpp LIBS corvid_remote corvid_core corvid_platform)
