@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "errors/errors_state.h"
@@ -49,6 +50,11 @@ int CreaBufferDiStato(Works& works, char out[kStatusTextSize]);
 // ---- temperature and fans ----
 
 void ReadVentolaFile(Works& works, int table);
+// The two lines of "my_temp": the board's CPU temperature ("45"), and a line whose
+// characters 6 to 9 hold the GPU's ("temp=47.2'C"). A line without a finite number there
+// leaves its reading as it was.
+void takeCpuTempLine(Works& works, const std::string& line);
+void takeGpuTempLine(Works& works, const std::string& line);
 void searchPercentVentola(Works& works);
 float SearchTemperatureFromVentola(int percent, const Works& works, int table);
 // One sensor's three stages: the alarm above the limit, the recovered error after it,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "amp/amp.h"
@@ -46,7 +47,27 @@ bool parseFanLine(const std::string& line, FanStep& step) {
   return true;
 }
 
+// A temperature the reading can hold: finite and within float's range ("1e39" would become
+// an infinity, and the CPU rule would keep the fan running on it).
+bool isReading(double value) {
+  return std::isfinite(value) && std::fabs(value) <= std::numeric_limits<float>::max();
+}
+
 }  // namespace
+
+void takeCpuTempLine(Works& works, const std::string& line) {
+  char* end = nullptr;
+  const double cpu = std::strtod(line.c_str(), &end);
+  if (end != line.c_str() && isReading(cpu)) works.amp.cpuTemp = static_cast<float>(cpu);
+}
+
+void takeGpuTempLine(Works& works, const std::string& line) {
+  if (line.size() <= 5) return;
+  const std::string digits = line.substr(5, 4);  // characters 6 to 9
+  char* end = nullptr;
+  const double gpu = std::strtod(digits.c_str(), &end);
+  if (end != digits.c_str() && isReading(gpu)) works.amp.gpuTemp = static_cast<float>(gpu);
+}
 
 void ReadVentolaFile(Works& works, int table) {
   if (table < 0 || table > 2) return;

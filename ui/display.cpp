@@ -187,17 +187,8 @@ void ReadCPUTemp(Works& works) {
     return;
   }
   std::string line;
-  if (pipe->readLine(line, 200)) {
-    char* end = nullptr;
-    const double cpu = std::strtod(line.c_str(), &end);
-    if (end != line.c_str() && std::isfinite(cpu)) works.amp.cpuTemp = static_cast<float>(cpu);
-  }
-  if (pipe->readLine(line, 200) && line.size() > 5) {
-    const std::string digits = line.substr(5, 4);  // characters 6 to 9
-    char* end = nullptr;
-    const double gpu = std::strtod(digits.c_str(), &end);
-    if (end != digits.c_str() && std::isfinite(gpu)) works.amp.gpuTemp = static_cast<float>(gpu);
-  }
+  if (pipe->readLine(line, 200)) takeCpuTempLine(works, line);
+  if (pipe->readLine(line, 200)) takeGpuTempLine(works, line);
   pipe->close();
 }
 

@@ -86,6 +86,28 @@ TEST_F(RulesTest, CpuRuleRunsTheFanWhileTheTableAsksForNone) {
   EXPECT_EQ(fanAt(30), std::vector<std::string>{"FN1000;"});
 }
 
+// my_temp's lines: only a finite number within float's range replaces a reading ("1e39" once
+// turned into an infinity); the GPU's sits in columns 6 to 9.
+TEST_F(RulesTest, BoardTemperatureLinesOfMyTemp) {
+  w().amp.cpuTemp = 40;
+  w().amp.gpuTemp = 41;
+  for (const char* bad : {"", "C", "nan", "inf", "-inf", "1e39", "-1e39"}) {
+    takeCpuTempLine(w(), bad);
+  }
+  EXPECT_FLOAT_EQ(w().amp.cpuTemp, 40);
+  takeCpuTempLine(w(), " 61.5 C");
+  EXPECT_FLOAT_EQ(w().amp.cpuTemp, 61.5f);
+
+  for (const char* bad : {"temp=", "temp", "temp=nan'C", "temp=x47.2'C", "temp=9e99'C"}) {
+    takeGpuTempLine(w(), bad);
+  }
+  EXPECT_FLOAT_EQ(w().amp.gpuTemp, 41);
+  takeGpuTempLine(w(), "temp=58.4'C");
+  EXPECT_FLOAT_EQ(w().amp.gpuTemp, 58.4f);
+  takeGpuTempLine(w(), "temp=123456'C");  // four characters only: 1234
+  EXPECT_FLOAT_EQ(w().amp.gpuTemp, 1234);
+}
+
 TEST_F(RulesTest, FanTableWithoutRowsRunsAtFullSpeed) {
   root.write("/opt/set/ventola.txt", "; only comments\n;\n");
   ReadVentolaFile(w(), 0);
