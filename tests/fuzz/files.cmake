@@ -6,4 +6,5 @@ corvid_fuzz(tune_memory SOURCES tune_memory_fuzz.cpp LIBS corvid_atu corvid_band
 # build with clang (a constexpr copy of a plain const array), and the plotter needs none of it.
 corvid_fuzz(root_files SOURCES root_files_fuzz.cpp ${PROJECT_SOURCE_DIR}/spectrum/plotter.cpp
   LIBS corvid_system corvid_bands corvid_amp corvid_core)
-corvid_fuzz(program_outputs SOURCES program_outputs_fuzz.cpp LIBS corvid_system corvid_core)
+corvid_fuzz(program_outputs SOURCES program_outputs_fuzz.cpp
+  LIBS corvid_system corvid_amp corvid_core)

@@ -4,12 +4,17 @@
 //   0 my_vorn         first line the versions on offer, last line the LAN state
 //                     (parseOffer, compareOffer, lanDisconnected)
 //   1 update script   getpack.sh's lines up to "ALLOK" or the last "VORNE" error (UpdateOutput)
+//   2 my_temp         the CPU's and the GPU's temperature lines (takeCpuTempLine,
+//                     takeGpuTempLine)
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "amp/amp.h"
+#include "core/works.h"
 #include "system/network.h"
 #include "system/system_state.h"
 #include "system/updates.h"
@@ -67,17 +72,32 @@ void updateScript(std::string_view text) {
   if (output.result() < -1 || (output.sawError() && output.result() < 0)) __builtin_trap();
 }
 
+void myTemp(std::string_view text) {
+  corvid::Works& works = corvid::fuzz::works();
+  OutputLines lines(text);
+  std::string line;
+  if (lines.next(line, 200)) corvid::takeCpuTempLine(works, line);
+  if (lines.next(line, 200)) corvid::takeGpuTempLine(works, line);
+  // The fan rule reads them: never a NaN or an infinity.
+  if (!std::isfinite(works.amp.cpuTemp.load()) || !std::isfinite(works.amp.gpuTemp.load())) {
+    __builtin_trap();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string_view text = corvid::fuzz::text(data + 1, size - 1);
-  switch (data[0] % 2) {
+  switch (data[0] % 3) {
     case 0:
       myVorn(text);
       break;
-    default:
+    case 1:
       updateScript(text);
+      break;
+    default:
+      myTemp(text);
       break;
   }
   return 0;
