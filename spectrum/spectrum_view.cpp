@@ -156,8 +156,8 @@ void InitGrid(Works& works) {
 }
 
 Colour waterfallColour(double minDb, double maxDb, double level) {
-  constexpr Colour kBottom = kWaterfallColours.front();
-  constexpr Colour kTop = kWaterfallColours.back();
+  const Colour kBottom = kWaterfallColours.front();
+  const Colour kTop = kWaterfallColours.back();
   if (!std::isfinite(minDb) || !std::isfinite(maxDb) || !std::isfinite(level)) return kBottom;
   if (maxDb == minDb) return level < minDb ? kBottom : kTop;
   const double p = (level - minDb) * 100 / (maxDb - minDb);
