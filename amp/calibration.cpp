@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -215,7 +216,11 @@ bool parseRow(Works& works, const std::string& line, ConfigRow& row) {
   auto realAt = [&](int k, float& out) {
     char* end = nullptr;
     const double v = std::strtod(words[k].c_str(), &end);
-    if (end == words[k].c_str() || !std::isfinite(v)) return false;
+    // Finite and within float's range: a larger number has no float to become.
+    if (end == words[k].c_str() || !std::isfinite(v) ||
+        std::fabs(v) > std::numeric_limits<float>::max()) {
+      return false;
+    }
     out = static_cast<float>(v);
     return true;
   };

@@ -35,10 +35,16 @@ const std::vector<FanStep>& tableFor(const Works& works) {
   return works.amp.fanTables[index];
 }
 
+// A temperature the reading can hold: finite and within float's range ("1e39" would become
+// an infinity, and the CPU rule would keep the fan running on it).
+bool isReading(double value) {
+  return std::isfinite(value) && std::fabs(value) <= std::numeric_limits<float>::max();
+}
+
 bool parseFanLine(const std::string& line, FanStep& step) {
   char* end = nullptr;
   const double t = std::strtod(line.c_str(), &end);
-  if (end == line.c_str() || !std::isfinite(t)) return false;
+  if (end == line.c_str() || !isReading(t)) return false;
   char* end2 = nullptr;
   const double p = std::strtod(end, &end2);
   if (end2 == end || !std::isfinite(p) || p < 0 || p > 1000) return false;
@@ -47,11 +53,6 @@ bool parseFanLine(const std::string& line, FanStep& step) {
   return true;
 }
 
-// A temperature the reading can hold: finite and within float's range ("1e39" would become
-// an infinity, and the CPU rule would keep the fan running on it).
-bool isReading(double value) {
-  return std::isfinite(value) && std::fabs(value) <= std::numeric_limits<float>::max();
-}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -249,7 +250,8 @@ void applyInt(Works& works, const SetupKey& row, std::string_view value) {
 
 void applyFloat(Works& works, const SetupKey& row, std::string_view value) {
   const std::optional<double> parsed = parseReal(value);
-  if (!parsed) return;
+  // A number beyond float's range has no float to become: the setting stays as it was.
+  if (!parsed || !(std::fabs(*parsed) <= std::numeric_limits<float>::max())) return;
   const float v = static_cast<float>(*parsed);
   if (!std::isfinite(v)) return;
   works.set.text.setReal(row.slot, v);
