@@ -13,7 +13,7 @@
 #include "remote/cat_link.h"
 #include "remote/remote_audio.h"
 #include "remote/ws_server.h"
-#include "spectrum/usb_capture.h"
+#include "scope/usb_capture.h"
 #include "system/network.h"
 #include "system/updates.h"
 #include "trx/trx.h"

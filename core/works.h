@@ -10,7 +10,7 @@
 #include "errors/errors_state.h"
 #include "gfx/gfx_state.h"
 #include "remote/remote_state.h"
-#include "spectrum/spectrum_state.h"
+#include "scope/scope_state.h"
 #include "system/system_state.h"
 #include "trx/trx_state.h"
 #include "ui/ui_state.h"

@@ -11,7 +11,7 @@
 set -uo pipefail
 cd "${1:-$(dirname "$0")/..}" || exit 2
 
-layers=(core errors amp bands atu trx gfx spectrum remote system ui)
+layers=(core errors amp bands atu trx gfx scope remote system ui)
 product=("${layers[@]}" app)
 failed=0
 breach() {

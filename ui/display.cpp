@@ -18,7 +18,7 @@
 #include "platform/command.h"
 #include "platform/log.h"
 #include "remote/ws_server.h"
-#include "spectrum/spectrum_view.h"
+#include "scope/scope_view.h"
 #include "system/network.h"
 #include "system/updates.h"
 #include "trx/trx.h"

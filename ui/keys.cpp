@@ -14,7 +14,7 @@
 #include "gfx/framebuffer.h"
 #include "gfx/picture.h"
 #include "platform/log.h"
-#include "spectrum/plotter.h"
+#include "scope/plotter.h"
 #include "ui/display.h"
 #include "ui/menu.h"
 

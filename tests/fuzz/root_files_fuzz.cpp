@@ -17,7 +17,7 @@
 #include "bands/bands.h"
 #include "core/settings.h"
 #include "core/works.h"
-#include "spectrum/plotter.h"
+#include "scope/plotter.h"
 #include "system/network.h"
 #include "tests/fuzz/root_file.h"
 

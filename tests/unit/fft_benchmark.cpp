@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "spectrum/fft_calc.h"
+#include "scope/fft_calc.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // window, the points and levels of known tones, the floor, the window's first
 // coefficient, samples that are no numbers, the tables' rebuilds on enable1600 and the
 // work buffers' allocation failures.
-#include "spectrum/fft_calc.h"
+#include "scope/fft_calc.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include "errors/errors.h"
 #include "tests/unit/fake_micro.h"
 #include "tests/unit/test_support.h"
-#include "spectrum/plotter.h"
+#include "scope/plotter.h"
 #include "ui/menu.h"
 
 namespace corvid {

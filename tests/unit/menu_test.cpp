@@ -24,7 +24,7 @@
 #include "platform/serial.h"
 #include "remote/remote_checks.h"
 #include "sim/pty.h"
-#include "spectrum/plotter.h"
+#include "scope/plotter.h"
 #include "tests/unit/fake_micro.h"
 #include "tests/unit/test_support.h"
 #include "ui/panel_keys.h"

@@ -18,7 +18,7 @@
 #include "core/works.h"
 #include "errors/errors.h"
 #include "gfx/framebuffer.h"
-#include "spectrum/spectrum_view.h"
+#include "scope/scope_view.h"
 #include "ui/display.h"
 #include "ui/menu.h"
 #include "ui/screens.h"

@@ -12,7 +12,7 @@
 #include "core/settings.h"
 #include "core/works.h"
 #include "errors/errors.h"
-#include "spectrum/usb_capture.h"
+#include "scope/usb_capture.h"
 #include "tests/unit/test_support.h"
 
 namespace corvid {

@@ -2,7 +2,7 @@
 // waterfall's new line (gap filling, strongest point per column, scroll, orientation),
 // the trace over the grid and the frequency title. The pictures as a whole are checked
 // by the screenshot tests.
-#include "spectrum/spectrum_view.h"
+#include "scope/scope_view.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include "core/settings.h"
 #include "core/works.h"
 #include "gfx/framebuffer.h"
-#include "spectrum/plotter.h"
+#include "scope/plotter.h"
 #include "tests/unit/test_support.h"
 #include "ui/display.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/usb.h"
-#include "spectrum/fft_calc.h"
+#include "scope/fft_calc.h"
 
 namespace corvid {
 

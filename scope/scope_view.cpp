@@ -1,5 +1,5 @@
 // The spectrum and waterfall views: layout, colour map, waterfall lines, grid and trace.
-#include "spectrum/spectrum_view.h"
+#include "scope/scope_view.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "spectrum/usb_capture.h"
+#include "scope/usb_capture.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
 // The USB capture's FFT: window, radix-2 decimation-in-frequency transform, bit
 // reversal, whole-dB levels, shift and decimation. The file is compiled without
-// floating-point contraction (spectrum/CMakeLists.txt): a fused multiply-add would
+// floating-point contraction (scope/CMakeLists.txt): a fused multiply-add would
 // round differently and change bytes on the targets that have one.
-#include "spectrum/fft_calc.h"
+#include "scope/fft_calc.h"
 
 #include <algorithm>
 #include <array>

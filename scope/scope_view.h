@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "spectrum/spectrum_state.h"
+#include "scope/scope_state.h"
 
 namespace corvid {
 

@@ -1,5 +1,5 @@
 // "/opt/set/plotter.txt": one line per band row, "refLevel refPosition dbPerDiv offset".
-#include "spectrum/plotter.h"
+#include "scope/plotter.h"
 
 #include <cerrno>
 #include <climits>
