@@ -15,30 +15,6 @@
 
 namespace {
 
-class FuzzLine final : public corvid::platform::ByteStream {
- public:
-  FuzzLine(corvid::Works& works, const uint8_t* data, size_t size)
-      : works_(works), data_(data), size_(size) {}
-  long read(std::span<uint8_t> buffer, int) override {
-    if (at_ >= size_) {
-      works_.set.text.setFlag(corvid::Slot::extIoEnable, '0');
-      return 0;
-    }
-    const size_t wanted = data_[at_] % 64 + 1;
-    ++at_;
-    const size_t n = std::min({wanted, size_ - at_, buffer.size()});
-    std::copy_n(data_ + at_, n, buffer.begin());
-    at_ += n;
-    return static_cast<long>(n);
-  }
-  long write(std::span<const uint8_t> bytes) override { return static_cast<long>(bytes.size()); }
-
- private:
-  corvid::Works& works_;
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
 
 // What the link relays must lie within what it can hold.
 void checkRecord(corvid::Works&, std::span<const uint8_t> record) {
@@ -66,7 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   works.trx.pexPowerRequest = 0x01;
   works.trx.pexTxRequest = size % 2 != 0 ? 0x03 : 0x01;
   works.trx.pexRequests = 0x02;
-  FuzzLine line(works, data, size);
+  // At the end of the input the link is switched off, so that its loop ends.
+  corvid::fuzz::PieceLine line(data, size, 64, false, [&works] {
+    works.set.text.setFlag(corvid::Slot::extIoEnable, '0');
+  });
   corvid::ExtIoLink link(works, line);
   link.run();
   return 0;

@@ -13,38 +13,13 @@
 #include "tests/fuzz/fuzz_support.h"
 #include "trx/trx.h"
 
-namespace {
-
-class FuzzLine final : public corvid::platform::ByteStream {
- public:
-  FuzzLine(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  long read(std::span<uint8_t> buffer, int) override {
-    if (at_ >= size_) return 0;
-    const uint8_t code = data_[at_++];
-    if (code == 0xFF) return -EIO;
-    const size_t n = std::min({size_t{code} % 8 + 1, size_ - at_, buffer.size()});
-    std::copy_n(data_ + at_, n, buffer.begin());
-    at_ += n;
-    return static_cast<long>(n);
-  }
-  long write(std::span<const uint8_t> bytes) override { return static_cast<long>(bytes.size()); }
-  bool done() const { return at_ >= size_; }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   corvid::Works& works = corvid::fuzz::works();
   corvid::TrxState& trx = works.trx;
   trx.catProcessStatus = corvid::CatSend;
   trx.lastCommandSent = 0;
   trx.counterimeoutCAT = 0;
-  FuzzLine line(data, size);
+  corvid::fuzz::PieceLine line(data, size, 8, true);
   corvid::CatSerialPoller poller(works, line);
   // A byte per turn at most, a request and a decode per reply: enough turns for every
   // byte, then a few on the silent line.
