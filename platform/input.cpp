@@ -35,6 +35,22 @@ std::optional<std::string> findKeyboard() {
   return std::string(kKeyboardFolder) + "/" + names.front();
 }
 
+size_t EventAssembler::eventSize() {
+  return sizeof(input_event);
+}
+
+size_t EventAssembler::add(const char* bytes, size_t n, std::optional<InputEvent>& event) {
+  const size_t taken = std::min(n, wanted());
+  partial_.append(bytes, taken);
+  if (partial_.size() == sizeof(input_event)) {
+    input_event raw{};
+    std::memcpy(&raw, partial_.data(), sizeof raw);
+    partial_.clear();
+    event = InputEvent{raw.type, raw.code, raw.value};
+  }
+  return taken;
+}
+
 Result<InputDevice> InputDevice::openDevice(const std::string& path) {
   // Without waiting: a FIFO standing in for the device would block the open until a
   // writer came.
@@ -65,8 +81,7 @@ InputDevice::ReadResult InputDevice::read(int timeoutMs) {
   }
   if (ready == 0) return result;
   char buffer[sizeof(input_event)];
-  const size_t want = sizeof buffer - partial_.size();
-  const ssize_t n = ::read(fd_.get(), buffer, want);
+  const ssize_t n = ::read(fd_.get(), buffer, assembler_.wanted());
   if (n == 0) {
     result.what = Read::Ended;
     return result;
@@ -77,13 +92,11 @@ InputDevice::ReadResult InputDevice::read(int timeoutMs) {
     result.error = errno;
     return result;
   }
-  partial_.append(buffer, static_cast<size_t>(n));
-  if (partial_.size() < sizeof(input_event)) return result;
-  input_event raw{};
-  std::memcpy(&raw, partial_.data(), sizeof raw);
-  partial_.clear();
+  std::optional<InputEvent> event;
+  assembler_.add(buffer, static_cast<size_t>(n), event);
+  if (!event) return result;
   result.what = Read::Event;
-  result.event = {raw.type, raw.code, raw.value};
+  result.event = *event;
   return result;
 }
 

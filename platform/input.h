@@ -3,6 +3,7 @@
 // (struct input_event: 16 bytes on 32-bit ARM, 24 on x86-64).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,22 @@ struct InputEvent {
 // The first "/dev/input/by-id/*-event-kbd" in name order, as its unit path; none when
 // there is no keyboard.
 std::optional<std::string> findKeyboard();
+
+// Whole events from the bytes reads hand out, however they are cut: a read may stop
+// inside an event, and the rest comes with the next.
+class EventAssembler {
+ public:
+  // The size of one event on this machine.
+  static size_t eventSize();
+  // The bytes still wanted for the event begun (a whole event's size when none is).
+  size_t wanted() const { return eventSize() - partial_.size(); }
+  // Takes up to wanted() of the n bytes and returns how many it took; with the last byte
+  // of an event it sets `event` (left alone otherwise).
+  size_t add(const char* bytes, size_t n, std::optional<InputEvent>& event);
+
+ private:
+  std::string partial_;
+};
 
 class InputDevice {
  public:
@@ -47,7 +64,7 @@ class InputDevice {
  private:
   explicit InputDevice(Fd fd) : fd_(std::move(fd)) {}
   Fd fd_;
-  std::string partial_;  // the bytes of an event not read whole yet
+  EventAssembler assembler_;
 };
 
 }  // namespace corvid::platform

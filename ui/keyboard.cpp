@@ -110,8 +110,7 @@ Ending readKeys(Works& works, platform::InputDevice& device, const std::string& 
       case platform::InputDevice::Read::Event: {
         failures = 0;
         ServiceKey key;
-        if (r.event.type != kKeyEvent || r.event.value != kPressed) break;
-        if (!serviceKeyOf(r.event.code, key)) break;
+        if (!serviceKeyOfEvent(r.event, key)) break;
         if (key == ServiceKey::Exit) device.close();  // before the shell restores the tty
         if (!serviceKeyPressed(works, key)) return Ending::Exit;
         break;
@@ -131,6 +130,10 @@ bool serviceKeyOf(uint16_t code, ServiceKey& key) {
     }
   }
   return false;
+}
+
+bool serviceKeyOfEvent(const platform::InputEvent& event, ServiceKey& key) {
+  return event.type == kKeyEvent && event.value == kPressed && serviceKeyOf(event.code, key);
 }
 
 bool serviceKeyPressed(Works& works, ServiceKey key) {

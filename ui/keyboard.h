@@ -7,6 +7,9 @@
 
 namespace corvid {
 
+namespace platform {
+struct InputEvent;
+}
 struct Works;
 
 // What a key does.
@@ -23,6 +26,9 @@ enum class ServiceKey : uint8_t {
 
 // The action of a key code of the input layer; false for the keys without one.
 bool serviceKeyOf(uint16_t code, ServiceKey& key);
+
+// The action an event asks for: a key pressed (not released or repeated) that has one.
+bool serviceKeyOfEvent(const platform::InputEvent& event, ServiceKey& key);
 
 // Does what a pressed key asks. Returns false when the thread is to end (F12).
 bool serviceKeyPressed(Works& works, ServiceKey key);

@@ -13,11 +13,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/works.h"
+#include "platform/input.h"
 #include "tests/unit/test_support.h"
 
 namespace corvid {
@@ -112,6 +114,41 @@ TEST(ServiceKeys, TheTableOfTheInputLayersCodes) {
   ServiceKey key{};
   for (int code : {0, 1, 30, 63, 67, 86, 100, 0xFFFF}) {
     EXPECT_FALSE(serviceKeyOf(static_cast<uint16_t>(code), key)) << code;
+  }
+}
+
+// Reads may cut events anywhere (a FIFO hands out what was written): each event comes out
+// whole, once, wherever the cuts fall, and only a press of a key with an action acts.
+TEST(ServiceKeys, EventsCutAnywhereComeOutWholeAndOnlyPressesAct) {
+  std::vector<input_event> sent(3);
+  sent[0].type = EV_KEY, sent[0].code = KEY_F11, sent[0].value = 1;
+  sent[1].type = EV_KEY, sent[1].code = KEY_F11, sent[1].value = 2;
+  sent[2].type = EV_SYN, sent[2].code = KEY_F11, sent[2].value = 1;
+  std::string bytes(reinterpret_cast<const char*>(sent.data()), sent.size() * sizeof(input_event));
+  ASSERT_EQ(platform::EventAssembler::eventSize(), sizeof(input_event));
+  for (size_t piece : {size_t{1}, size_t{5}, sizeof(input_event) - 1, sizeof(input_event),
+                       sizeof(input_event) + 7, bytes.size()}) {
+    platform::EventAssembler assembler;
+    std::vector<platform::InputEvent> got;
+    for (size_t at = 0; at < bytes.size();) {
+      const size_t n = std::min(piece, bytes.size() - at);
+      std::optional<platform::InputEvent> event;
+      const size_t taken = assembler.add(bytes.data() + at, n, event);
+      ASSERT_GT(taken, 0u);
+      at += taken;
+      if (event) got.push_back(*event);
+    }
+    ASSERT_EQ(got.size(), sent.size()) << piece;
+    for (size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_EQ(got[i].type, sent[i].type);
+      EXPECT_EQ(got[i].code, sent[i].code);
+      EXPECT_EQ(got[i].value, sent[i].value);
+    }
+    ServiceKey key{};
+    EXPECT_TRUE(serviceKeyOfEvent(got[0], key));
+    EXPECT_EQ(key, ServiceKey::SaveSetup);
+    EXPECT_FALSE(serviceKeyOfEvent(got[1], key));  // repeated
+    EXPECT_FALSE(serviceKeyOfEvent(got[2], key));  // not a key event
   }
 }
 
