@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 #include "platform/command.h"
@@ -87,10 +89,43 @@ std::string folderOf(const std::string& path) {
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
+
+// The temporary files of a rewrite are the file's name, a dot and six letters or digits.
+constexpr size_t kTempSuffix = 6;
+bool isTempOf(std::string_view name, std::string_view base) {
+  if (name.size() != base.size() + 1 + kTempSuffix || !name.starts_with(base) ||
+      name[base.size()] != '.') {
+    return false;
+  }
+  return std::all_of(name.end() - kTempSuffix, name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// A power cut in the middle of a rewrite leaves its temporary file behind: the next
+// rewrite of the same file removes it, so that cuts over the years do not fill the card.
+void removeStaleTemps(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folderOf(target), ec)) {
+    if (isTempOf(entry.path().filename().string(), base)) {
+      std::filesystem::remove(entry.path(), ec);
+    }
+  }
+}
+
+// One rewrite at a time in this process, so that no rewrite takes another's temporary
+// file for a stale one.
+std::mutex& rewriteMutex() {
+  static std::mutex m;
+  return m;
+}
 }  // namespace
 
 int replaceFileAtomically(std::string_view path, std::string_view content) {
   const std::string target = hostPath(path);
+  std::scoped_lock lock(rewriteMutex());
+  removeStaleTemps(target);
   std::string temp = target + ".XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return errno;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +116,28 @@ TEST(ReplaceFile, ReplacesWholeAndLeavesNoTemporaryFile) {
     ++files;
   }
   EXPECT_EQ(files, 1);
+}
+
+// What a power cut in the middle of a rewrite leaves behind (its temporary file) goes
+// with the next rewrite of that file; other files' and look-alike names stay.
+TEST(ReplaceFile, TheNextRewriteRemovesATemporaryFileACutLeft) {
+  TempRoot root;
+  root.write("/opt/set/setup.txt", "old\n");
+  for (const char* left : {"/opt/set/setup.txt.a1B2c3", "/opt/set/setup.txt.Zz9900",
+                           "/opt/set/antenna.txt.a1B2c3", "/opt/set/setup.txt.bak",
+                           "/opt/set/setup.txt.a1B2c3d", "/opt/set/setup.txt.a1-2c3"}) {
+    root.write(left, "torn");
+  }
+  ASSERT_EQ(platform::replaceFileAtomically("/opt/set/setup.txt", "new\n"), 0);
+  EXPECT_EQ(root.read("/opt/set/setup.txt"), "new\n");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(root.path("/opt/set"))) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"antenna.txt.a1B2c3", "setup.txt",
+                                             "setup.txt.a1-2c3", "setup.txt.a1B2c3d",
+                                             "setup.txt.bak"}));
 }
 
 TEST(ReplaceFile, AFailedWriteKeepsTheOldFile) {
