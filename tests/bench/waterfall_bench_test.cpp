@@ -28,6 +28,7 @@
 #include "sim/root_settings.h"
 #include "sim/station_feed.h"
 #include "tests/bench/bench_harness.h"
+#include "tests/bench/panel_driver.h"
 
 namespace corvid::bench::test {
 namespace {
@@ -308,51 +309,6 @@ std::string describe(const Pixel& p) {
 
 // ---------------------------------------------------------------- the bench
 
-// Generous for one key event: the key thread may be busy with a file for a while.
-constexpr auto kEventTimeout = 10s;
-constexpr auto kTapHold = 120ms;
-constexpr auto kTapGap = 120ms;
-
-// The panel keys, each press seen in the controller's log.
-class Keys {
- public:
-  explicit Keys(CorvidRun& run) : run_(run), keys_(run.root().gpioBlock()) {}
-  bool ok() const { return keys_.ok(); }
-  const std::string& error() const { return keys_.error(); }
-
-  // A press the controller did not see at all (its GPIO thread was still busy with the
-  // key before, as under a sanitizer on a loaded machine) is made once more.
-  bool tap(int key) {
-    const std::string event = "key " + std::to_string(key) + " short\n";
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      const size_t from = run_.logSize();
-      keys_.set(key, true);
-      std::this_thread::sleep_for(kTapHold);
-      keys_.set(key, false);
-      const bool seen = run_.waitForLogFrom(from, event, kEventTimeout).has_value();
-      std::this_thread::sleep_for(kTapGap);
-      if (seen) return true;
-    }
-    return false;
-  }
-  bool taps(int key, int times) {
-    for (int i = 0; i < times; ++i) {
-      if (!tap(key)) return false;
-    }
-    return true;
-  }
-  // A press that brings the panel into state name ("panel NAME" in the log).
-  bool tapTo(int key, std::string_view name) {
-    const size_t from = run_.logSize();
-    return tap(key) && run_.waitForLogFrom(from, "panel " + std::string(name) + "\n", kEventTimeout)
-                           .has_value();
-  }
-
- private:
-  CorvidRun& run_;
-  GpioKeys keys_;
-};
-
 constexpr const char* kPlotterDefaultRow = "0 10 10 0.0";
 
 std::string plotterFile() {
@@ -366,10 +322,6 @@ std::vector<std::string> linesOf(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-bool waitStarted(CorvidRun& run, size_t from = 0) {
-  return run.waitForLogFrom(from, "Timer thread started", 60s).has_value();
 }
 
 // The layout's boxes, the trace's peak at the carrier and its floor on the bottom line.
@@ -434,7 +386,7 @@ TEST(SpectrumBench, TraceWaterfallAndSettingsFollowTheTransceiver) {
   feed.start();
   ASSERT_TRUE(bench.start());
   const fs::path fb = run.root().under("/dev/fb0");
-  Keys keys(run);
+  Panel keys(run);
   ASSERT_TRUE(keys.ok()) << keys.error();
   ASSERT_TRUE(run.waitForLog("EXT IO freq 14070000")) << run.log();
   ASSERT_TRUE(waitStarted(run)) << run.log();
