@@ -10,12 +10,20 @@ CROSS     ?= build-armhf
 FUZZ      ?= build-fuzz
 # Seconds each fuzz target runs in `make fuzz`.
 FUZZ_SECONDS ?= 60
+# `make soak`: the bench under load for SOAK_SECONDS in the sanitizer build SOAK_BUILD
+# (build-tsan: ThreadSanitizer; a name with "asan": AddressSanitizer and UBSan), its
+# report in SOAK_REPORT (tools/soak.sh).
+SOAK_SECONDS ?= 600
+SOAK_BUILD   ?= build-tsan
+SOAK_REPORT  ?= $(SOAK_BUILD)/soak-report.txt
+SOAK_SANITIZE = $(if $(findstring asan,$(SOAK_BUILD)),address$(comma)undefined,thread)
+comma := ,
 # Tests of the armhf build: every test (see tools/install-cross-deps.sh and
 # cmake/toolchain-armhf.cmake); narrow with e.g. CROSS_TESTS='-L unit'.
 CROSS_TESTS ?=
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test test-sanitize test-tsan bench clean cross-deps cross test-cross clean-cross fuzz
+.PHONY: all deps build run test test-sanitize test-tsan bench clean cross-deps cross test-cross clean-cross fuzz soak
 
 all: build
 
@@ -56,6 +64,16 @@ fuzz: deps
 	  -DCORVID_FUZZ=ON $(CMAKE_ARGS)
 	cmake --build $(FUZZ) -j $(JOBS) --target corvid_fuzz_all
 	FUZZ_SECONDS=$(FUZZ_SECONDS) tools/run-fuzz.sh $(FUZZ)
+
+# The whole bench in remote operation under a sanitizer for SOAK_SECONDS: remote clients
+# with commands, audio and CAT, panel and service keyboard keys, the station's frequency
+# and transmissions, faults injected and removed; the controller's memory, descriptors
+# and threads every 30 s, the sanitizer reports, the errors raised, and its end by F12.
+soak: deps
+	test -f $(SOAK_BUILD)/build.ninja || cmake -S . -B $(SOAK_BUILD) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=Debug -DCORVID_WERROR=ON -DCORVID_SANITIZE=$(SOAK_SANITIZE) $(CMAKE_ARGS)
+	cmake --build $(SOAK_BUILD) -j $(JOBS) --target corvid-bench corvid-remote
+	tools/soak.sh $(SOAK_BUILD) $(SOAK_SECONDS) $(SOAK_REPORT)
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ) bench-root
