@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/root.h"
@@ -17,13 +19,37 @@ namespace corvid::platform {
 
 namespace {
 
+// LD_PRELOAD's list without ThreadSanitizer's runtime; empty when nothing else is left.
+std::string withoutThreadSanitizer(std::string_view list) {
+  std::string kept;
+  while (!list.empty()) {
+    const size_t end = list.find_first_of(": ");
+    const std::string_view entry = list.substr(0, end);
+    list = end == std::string_view::npos ? std::string_view{} : list.substr(end + 1);
+    const size_t slash = entry.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? entry : entry.substr(slash + 1);
+    if (entry.empty() || name.starts_with("libtsan.so")) continue;
+    if (!kept.empty()) kept += ':';
+    kept += entry;
+  }
+  return kept;
+}
+
 // The environment of a command: the process's own, with PATH replaced under a root.
+// Under a root (the bench) a preloaded ThreadSanitizer runtime, which the controller's
+// own build needs first in the list beside a preloaded library, is not handed on: the
+// uninstrumented shell every command runs in crashes with it.
 class Environment {
  public:
   Environment() {
     const std::string path = commandSearchPath();
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
       if (!path.empty() && std::strncmp(*e, "PATH=", 5) == 0) continue;
+      if (!path.empty() && std::strncmp(*e, "LD_PRELOAD=", 11) == 0) {
+        const std::string kept = withoutThreadSanitizer(*e + 11);
+        if (!kept.empty()) storage_.push_back("LD_PRELOAD=" + kept);
+        continue;
+      }
       storage_.emplace_back(*e);
     }
     if (!path.empty()) storage_.push_back("PATH=" + path);

@@ -85,6 +85,39 @@ TEST(Command, PipeReadsLinesAndCutsLongOnes) {
   EXPECT_TRUE(pipe->close().ok());
 }
 
+// The bench preloads ThreadSanitizer's runtime before umockdev's library into a controller
+// of that build; the shell of every command would crash with it. Under a root it is left
+// out of the commands' LD_PRELOAD (the rest kept); without one the list goes on as it is.
+TEST(Command, UnderARootThreadSanitizersPreloadedRuntimeIsNotHandedOn) {
+  const char* old = std::getenv("LD_PRELOAD");
+  const std::string saved = old != nullptr ? old : "";
+  const auto preloadSeen = [](const char* list) {
+    ::setenv("LD_PRELOAD", list, 1);
+    auto pipe = platform::CommandPipe::start("show-preload");
+    std::string line;
+    if (!pipe || !pipe->readLine(line, 500)) line = "(no output)";
+    if (pipe) pipe->close();
+    return line;
+  };
+  {
+    TempRoot root;
+    root.addProgram("show-preload", "printf '%s\\n' \"${LD_PRELOAD-unset}\"\n");
+    // Paths that do not exist: the dynamic loader names each and goes on without it.
+    EXPECT_EQ(preloadSeen("/nowhere/libtsan.so.2:/nowhere/libkeep-preload.so.0"),
+              "/nowhere/libkeep-preload.so.0");
+    EXPECT_EQ(preloadSeen("/nowhere/libkeep-preload.so.0 /nowhere/libtsan.so"),
+              "/nowhere/libkeep-preload.so.0");
+    EXPECT_EQ(preloadSeen("/nowhere/libtsan.so.2"), "unset");
+    EXPECT_EQ(preloadSeen("/nowhere/libasan.so.8:/nowhere/libkeep-preload.so.0"),
+              "/nowhere/libasan.so.8:/nowhere/libkeep-preload.so.0");
+  }
+  if (old != nullptr) {
+    ::setenv("LD_PRELOAD", saved.c_str(), 1);
+  } else {
+    ::unsetenv("LD_PRELOAD");
+  }
+}
+
 TEST(LineReader, CutsOverlongLinesWithoutSpillingTheRest) {
   TempRoot root;
   const std::string longLine = std::string(150, 'x') + "EnableGPIO: 0";
