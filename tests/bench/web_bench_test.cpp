@@ -11,12 +11,15 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "sim/child_process.h"
 #include "sim/framebuffer_png.h"
@@ -517,6 +520,75 @@ TEST(BrowserView, PanelStateHeldAndTimedKeysFromThePageAndTheCommandLine) {
   EXPECT_EQ(press({"7"}), 2);
   EXPECT_EQ(press({"2", "--hold", "99999"}), 2);
   EXPECT_TRUE(waitUntil([&] { return shown() == "main"; })) << shown();
+}
+
+// Several clients at once, as a browser's connections and the soak's requests come: every
+// request answered, and the bench's worker threads meet nothing its sanitizer reports
+// (under ThreadSanitizer, the library's own synchronisation is left to the library).
+TEST(BenchWebView, ConcurrentRequestsAreAllAnsweredWithoutASanitizerReport) {
+  TempFolder temp;
+  ASSERT_FALSE(temp.path().empty());
+  std::vector<std::string> argv = benchCommand(temp.path() / "root");
+  argv.insert(argv.end(), {"--web", "0"});
+  Program bench(argv, temp.path() / "bench.out", false);
+  ASSERT_TRUE(bench.started()) << bench.error();
+  ASSERT_TRUE(bench.waitForOutput("corvid-bench: web view http://127.0.0.1:"))
+      << bench.output() << bench.errors();
+  const std::string started = bench.output();
+  const std::string_view announce = "web view http://127.0.0.1:";
+  const size_t at = started.find(announce) + announce.size();
+  int port = 0;
+  const auto parsed = std::from_chars(started.data() + at, started.data() + started.size(), port);
+  ASSERT_TRUE(parsed.ec == std::errc{} && port > 0 && *parsed.ptr == '/') << started;
+
+  constexpr int kClients = 6;
+  constexpr int kRequests = 20;
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int r = 0; r < kRequests; ++r) {
+        // A fresh connection each time: the server hands each to a worker of its pool.
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(10s);
+        const httplib::Result reply =
+            r % 2 == 0 ? client.Get("/state")
+                       : client.Post("/frequency",
+                                     "hz=" + std::to_string(7000000 + 1000 * (c * kRequests + r)),
+                                     "application/x-www-form-urlencoded");
+        if (reply && reply->status == 200) ++answered;
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(answered.load(), kClients * kRequests);
+  // A report is written when the race is seen; a moment for the last one's lines.
+  std::this_thread::sleep_for(500ms);
+  const std::string errors = bench.errors();
+  for (const char* report :
+       {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"}) {
+    EXPECT_EQ(errors.find(report), std::string::npos) << errors.substr(0, 6000);
+  }
+}
+
+// A corvid-bench run with its USB devices: the controller starts with umockdev's preload
+// library and, in a sanitizer build, the sanitizer's runtime before it; the programs it
+// runs inherit the list (without ThreadSanitizer's runtime, which crashes the shell).
+// Its shell commands reach the stand-ins: the LAN information after the loader's
+// countdown calls my_vorn, the settings' writes mount.
+TEST(BenchRun, TheControllersCommandsReachTheStandIns) {
+  TempFolder temp;
+  ASSERT_FALSE(temp.path().empty());
+  Program bench(benchCommand(temp.path() / "root"), temp.path() / "bench.out", false);
+  ASSERT_TRUE(bench.started()) << bench.error();
+  const fs::path calls = temp.path() / "root/var/log/bench-calls.log";
+  const bool called =
+      waitUntil([&] { return slurp(calls).find("my_vorn") != std::string::npos; }, 90s);
+  const std::string output = bench.output();
+  EXPECT_TRUE(called) << "calls:\n"
+                      << slurp(calls) << "\nbench:\n"
+                      << output.substr(output.size() > 6000 ? output.size() - 6000 : 0);
+  EXPECT_NE(slurp(calls).find("mount "), std::string::npos) << slurp(calls);
 }
 
 }  // namespace
