@@ -413,9 +413,18 @@ sample_line() {  # LABEL: the sample's figures
   echo "  start:  $(sample_line start)"
   echo "  1 min:  $(sample_line 1min)"
   echo "  end:    $(sample_line end)"
-  awk 'NR == 1 {r0 = $2; f0 = $3} $5 == "1min" {r1 = $2; f1 = $3} {r = $2; f = $3; if ($3 > fm) fm = $3}
-       END {printf "  growth: RSS %+d kB from the start, %+d kB from 1 min; descriptors %+d, %+d; most descriptors %d\n",
-            r - r0, r - r1, f - f0, f - f1, fm}' "$WORK/samples.txt"
+  awk -v half=$(( DURATION / 2 )) '
+       NR == 1 {r0 = $2; f0 = $3} $5 == "1min" {r1 = $2; f1 = $3}
+       !seen && $1 >= half {seen = 1; rh = $2; th = $1}
+       {r = $2; f = $3; if ($3 > fm) fm = $3}
+       END {printf "  growth: RSS %+d kB from the start, %+d kB from 1 min, %+d kB over the second half (from t=%ss);\n",
+              r - r0, r - r1, r - rh, th
+            printf "          descriptors %+d from the start, %+d from 1 min; most descriptors %d\n",
+              f - f0, f - f1, fm}' "$WORK/samples.txt"
+  case $SANITIZE in
+    *address*) echo "  (AddressSanitizer holds freed memory in its quarantine, 256 MB by default: RSS rises until it is full; the second half tells)" ;;
+    *thread*) echo "  (ThreadSanitizer's shadow and history memory rise with the run too)" ;;
+  esac
   echo "  every 30 s (seconds, RSS kB, descriptors, threads):"
   awk '{printf "    %5s %8s %4s %3s %s\n", $1, $2, $3, $4, $5}' "$WORK/samples.txt"
   echo
