@@ -95,7 +95,9 @@ void dispStat(Works& works, std::string_view command) {
   }
   // The rest may each act on the same text; no two of them can match one text.
   if (startsWith(command, "VORNAN")) {
-    if (const int antenna = argumentOf(command); antenna >= 1) {
+    // The unit has three antenna outputs: a larger number would be sent to the micro,
+    // stored in the band table and the settings, and overflow the settings' digit.
+    if (const int antenna = argumentOf(command); antenna >= 1 && antenna <= kAntennas) {
       works.set.NumAntenna = antenna - 1;
       SetAnt(works);
     }

@@ -179,6 +179,13 @@ TEST_F(RemoteCommands, WordsLengthsAndArguments) {
   EXPECT_EQ(w().set.NumAntenna.load(), 1);
   send("VORNAN");
   EXPECT_EQ(w().set.NumAntenna.load(), 1) << "no number: no change";
+  // Beyond the three outputs (found by fuzzing: INT_MAX overflowed the settings' digit).
+  for (const char* beyond : {"VORNAN 4", "VORNAN 2147483647", "VORNAN 99999999999999"}) {
+    send(beyond);
+    EXPECT_EQ(w().set.NumAntenna.load(), 1) << beyond;
+  }
+  send("VORNAN 3");
+  EXPECT_EQ(w().set.NumAntenna.load(), 2);
 
   w().set.Divide = 4;
   send("VORNFD 8");
