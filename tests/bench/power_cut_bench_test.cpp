@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -75,9 +76,7 @@ std::optional<std::string> tempTarget(const std::string& name) {
   if (!std::all_of(suffix.begin(), suffix.end(), [](char c) { return std::isalnum(c) != 0; })) {
     return std::nullopt;
   }
-  const std::string target = name.substr(0, name.size() - 7);
-  if (target.find('.') == std::string::npos) return std::nullopt;  // "name.txt.XXXXXX"
-  return target;
+  return name.substr(0, name.size() - 7);  // "setup.txt.XXXXXX", "interfaces.XXXXXX"
 }
 
 using Files = std::map<std::string, std::string>;  // name under /opt/set, content
@@ -172,9 +171,14 @@ enum class Action {
   InfoFile,        // none: the information file, every two minutes (the cut falls on it)
   Count
 };
+// How long each takes on this machine, roughly (a press is about 0.3 s): the cut falls
+// anywhere in it.
+constexpr int kActionMs[] = {1000, 1000, 4000, 4000, 1500, 3000, 3500, 8000, 5000, 9000, 0};
 constexpr const char* kActionNames[] = {
     "F11",       "main view", "menu setting", "memory table", "tune bypass", "tune save",
     "bank copy", "plotter",   "filters",      "LAN address",  "information file"};
+static_assert(std::size(kActionMs) == static_cast<size_t>(Action::Count));
+static_assert(std::size(kActionNames) == static_cast<size_t>(Action::Count));
 
 // Runs action on the panel; stops at the first press the controller no longer answers
 // (it has been cut).
@@ -327,7 +331,10 @@ class CutBench {
       Panel panel(run);
       std::thread acting([&] { perform(*action, run, panel, round); });
       const int delay = envNumber("CORVID_POWER_CUT_DELAY_MS", 0);
-      int cutAfterMs = delay > 1 ? delay : std::uniform_int_distribution<int>(0, 3000)(random_);
+      int cutAfterMs =
+          delay > 1 ? delay
+                    : std::uniform_int_distribution<int>(
+                          0, kActionMs[static_cast<int>(*action)])(random_);
       if (*action == Action::InfoFile) {
         if (!waitForInfoFile(run, from)) fault("no second LAN check:\n" + run.logFrom(from));
         cutAfterMs = std::uniform_int_distribution<int>(0, 40)(random_);
