@@ -278,6 +278,25 @@ std::vector<std::string> benchCommand(const fs::path& dir) {
   return argv;
 }
 
+// The web view's port that a bench started with "--web 0" announces; 0 when it did not
+// announce one (the test fails then, with the bench's output).
+int announcedWebPort(Program& bench) {
+  constexpr std::string_view kAnnounce = "corvid-bench: web view http://127.0.0.1:";
+  if (!bench.waitForOutput(std::string(kAnnounce))) {
+    ADD_FAILURE() << bench.output() << bench.errors();
+    return 0;
+  }
+  const std::string started = bench.output();
+  const size_t at = started.find(kAnnounce) + kAnnounce.size();
+  int port = 0;
+  const auto parsed = std::from_chars(started.data() + at, started.data() + started.size(), port);
+  if (parsed.ec != std::errc{} || port <= 0 || *parsed.ptr != '/') {
+    ADD_FAILURE() << started;
+    return 0;
+  }
+  return port;
+}
+
 TEST(BenchSnapshot, WritesThePanelOfARunningRootAndRefusesWhatIsNoRoot) {
   CorvidRun run;
   ASSERT_TRUE(run.prepared());
@@ -343,15 +362,8 @@ TEST(BrowserView, KeysAndFrequencyFromThePageReachTheController) {
   argv.insert(argv.end(), {"--interface", "817", "--web", "0"});
   Program bench(argv, temp.path() / "bench.out", false);
   ASSERT_TRUE(bench.started()) << bench.error();
-  ASSERT_TRUE(bench.waitForOutput("corvid-bench: web view http://127.0.0.1:"))
-      << bench.output() << bench.errors();
-  const std::string started = bench.output();
-  const std::string_view announce = "web view http://127.0.0.1:";
-  const size_t at = started.find(announce) + announce.size();
-  int benchPort = 0;
-  const auto parsed =
-      std::from_chars(started.data() + at, started.data() + started.size(), benchPort);
-  ASSERT_TRUE(parsed.ec == std::errc{} && benchPort > 0 && *parsed.ptr == '/') << started;
+  const int benchPort = announcedWebPort(bench);
+  ASSERT_GT(benchPort, 0);
   const std::string url = "http://127.0.0.1:" + std::to_string(benchPort) + "/";
 
   const int driverPort = freeLoopbackPort();
@@ -430,14 +442,8 @@ TEST(BrowserView, PanelStateHeldAndTimedKeysFromThePageAndTheCommandLine) {
   argv.insert(argv.end(), {"--web", "0"});
   Program bench(argv, temp.path() / "bench.out", false);
   ASSERT_TRUE(bench.started()) << bench.error();
-  ASSERT_TRUE(bench.waitForOutput("corvid-bench: web view http://127.0.0.1:"))
-      << bench.output() << bench.errors();
-  const std::string started = bench.output();
-  const std::string_view announce = "web view http://127.0.0.1:";
-  int benchPort = 0;
-  const size_t at = started.find(announce) + announce.size();
-  std::from_chars(started.data() + at, started.data() + started.size(), benchPort);
-  ASSERT_GT(benchPort, 0) << started;
+  const int benchPort = announcedWebPort(bench);
+  ASSERT_GT(benchPort, 0);
 
   const int driverPort = freeLoopbackPort();
   ASSERT_GT(driverPort, 0);
@@ -532,14 +538,8 @@ TEST(BenchWebView, ConcurrentRequestsAreAllAnsweredWithoutASanitizerReport) {
   argv.insert(argv.end(), {"--web", "0"});
   Program bench(argv, temp.path() / "bench.out", false);
   ASSERT_TRUE(bench.started()) << bench.error();
-  ASSERT_TRUE(bench.waitForOutput("corvid-bench: web view http://127.0.0.1:"))
-      << bench.output() << bench.errors();
-  const std::string started = bench.output();
-  const std::string_view announce = "web view http://127.0.0.1:";
-  const size_t at = started.find(announce) + announce.size();
-  int port = 0;
-  const auto parsed = std::from_chars(started.data() + at, started.data() + started.size(), port);
-  ASSERT_TRUE(parsed.ec == std::errc{} && port > 0 && *parsed.ptr == '/') << started;
+  const int port = announcedWebPort(bench);
+  ASSERT_GT(port, 0);
 
   constexpr int kClients = 6;
   constexpr int kRequests = 20;
